@@ -1,0 +1,74 @@
+// What the loop shares with the platform's other parts (sockets, lookups,
+// console). Not for hosts.
+#pragma once
+
+#include <poll.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/loop.h"
+
+namespace platform::detail {
+
+struct QueuedMessage {
+  uint64_t sequence;
+  TargetId target;
+  uint32_t message;
+  uint64_t wparam;
+  int64_t lparam;
+};
+
+struct Timer {
+  uint32_t interval_ms;
+  int64_t due_ms;
+  bool pending;  // a timer message is queued and not yet run
+};
+
+// One watched socket and which notices may be posted now.
+struct SocketWatch {
+  TargetId target = 0;
+  uint32_t message = 0;
+  uint32_t mask = 0;
+  bool input_armed = true;   // a read, out-of-band or close notice may be posted
+  bool accept_armed = true;  // an accept notice may be posted
+  bool write_armed = false;  // a write notice is due when writable
+  bool connecting = false;   // a connect is in progress
+  bool close_sent = false;   // the close notice has been posted
+};
+
+// Per readable descriptor (lookup completions, key input, signals).
+using ReadableHandler = std::function<void()>;
+
+struct LoopState {
+  std::unordered_map<TargetId, MessageTarget*> targets;
+  TargetId next_target = 1;
+  std::deque<QueuedMessage> queue;
+  uint64_t next_sequence = 1;
+  std::map<std::pair<TargetId, uint32_t>, Timer> timers;
+  std::map<int, SocketWatch> sockets;
+  std::map<int, ReadableHandler> sources;
+  int pump_depth = 0;
+  bool quit = false;
+  int quit_status = 0;
+};
+
+LoopState& State();
+
+// Runs `handler` on the loop's thread whenever `fd` is readable.
+void AddReadableSource(int fd, ReadableHandler handler);
+void RemoveReadableSource(int fd);
+
+// Drops queued messages for which `match` holds.
+void DropQueued(const std::function<bool(const QueuedMessage&)>& match);
+
+// Appends to `fds` the descriptors a poll should wait on for watched sockets,
+// and turns readiness found by that poll into notices.
+void CollectSocketPolls(std::vector<pollfd>& fds);
+void HandleSocketReadiness(const pollfd& ready);
+
+}  // namespace platform::detail
