@@ -1,0 +1,51 @@
+// Time from starting the tellarium binary to the end of its start-up, in a
+// station with 1000 account files and a system log of 389 lines.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+
+#include <chrono>
+
+#include "server/core/server.h"
+#include "support/scratch_directory.h"
+#include "support/server_process.h"
+
+namespace {
+
+using tellarium::testing::ScratchDirectory;
+
+// Accounts 0..999 all in use, a full log, and the default files.
+void PrepareStation(const ScratchDirectory& station) {
+  station.Enter();
+  tellarium::Server writer;
+  for (int16_t acc = 0; acc < tellarium::kAccountCount; ++acc) {
+    writer.currentAccount = tellarium::UserRecord{};
+    writer.currentAccount.handle = "Member " + writer.afix(acc);
+    writer.currentAccount.flags[tellarium::kFlagInUse] = true;
+    writer.uwrite(acc);
+  }
+  tellarium::testing::WriteFile("qvtalk.log", tellarium::testing::NumberedLines(389, "12-06-2026 9:00 PM Someone - entry "));
+}
+
+bool RunToEndOfStartup(const ScratchDirectory& station) {
+  tellarium::testing::ServerProcess process(TELLARIUM_BINARY, station.path().string());
+  const bool started = process.WaitForOutput(" Account # 999\r\n");
+  process.EndWith(SIGTERM);
+  return started;
+}
+
+void BM_StartupToReady(benchmark::State& state) {
+  ScratchDirectory station;
+  PrepareStation(station);
+  RunToEndOfStartup(station);  // creates config.qvs and mslots.qvs
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!RunToEndOfStartup(station)) state.SkipWithError("the server did not finish its start-up");
+    const auto end = std::chrono::steady_clock::now();
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+  }
+}
+BENCHMARK(BM_StartupToReady)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,73 @@
+// Run-time errors and the trap every routine runs in. A trapped statement that
+// fails is skipped: its entry goes to error.log and the routine carries on with
+// its next statement. With debugMode set nothing is trapped and the error ends
+// the program.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace tellarium {
+
+// The classic run-time error numbers.
+enum class ErrorNumber : int16_t {
+  kInvalidCall = 5,
+  kOverflow = 6,
+  kSubscriptOutOfRange = 9,
+  kTypeMismatch = 13,
+  kBadFileNameOrNumber = 52,
+  kFileNotFound = 53,
+  kDeviceIoError = 57,
+  kDiskFull = 61,
+  kBadRecordNumber = 63,
+  kPermissionDenied = 70,
+  kPathFileAccessError = 75,
+};
+
+class RunTimeError : public std::exception {
+ public:
+  explicit RunTimeError(ErrorNumber number) : number_(number) {}
+  ErrorNumber number() const { return number_; }
+  std::string_view description() const;
+  const char* what() const noexcept override;
+
+ private:
+  ErrorNumber number_;
+};
+
+[[noreturn]] void Raise(ErrorNumber number);
+
+// Maps a failed system call's errno to the run-time error it stands for.
+[[noreturn]] void RaiseFromErrno(int error);
+
+// "Routine: <name>" and "Error:<description> ( <number>)", each ending in CR LF.
+std::string ErrorLogEntry(std::string_view routine, const RunTimeError& error);
+
+// Appends to error.log; a log that cannot be written is passed over.
+void AppendToErrorLog(std::string_view entry);
+
+class ErrorTrap {
+ public:
+  ErrorTrap(std::string_view routine, const bool& debugMode) : routine_(routine), debugMode_(&debugMode) {}
+
+  template <class Statement>
+  void operator()(Statement&& statement) const {
+    if (*debugMode_) {
+      statement();
+      return;
+    }
+    try {
+      statement();
+    } catch (const RunTimeError& error) {
+      AppendToErrorLog(ErrorLogEntry(routine_, error));
+    }
+  }
+
+ private:
+  std::string_view routine_;
+  const bool* debugMode_;
+};
+
+}  // namespace tellarium

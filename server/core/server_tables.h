@@ -1,0 +1,234 @@
+// The server's tables: every record it keeps, the capacities, and the
+// server-wide values. Routines live on Server (server.h); this header is
+// data only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "server/core/fixed_text.h"
+
+namespace tellarium {
+
+// Capacities.
+constexpr int kLineCount = 36;           // line 0 (line #0) and main ports 1..31
+constexpr int kMaxMainLines = 31;        // cap on maxLines
+constexpr int kChannelCount = 16;        // channel numbers 1..16
+constexpr int kAccountCount = 1000;      // accounts 0..999
+constexpr int kLastCallerCount = 10;     // entry 0 is the most recent caller
+constexpr int kSlotRecordsCreated = 45;  // mslots.qvs records created at start
+constexpr int kSystemLogCapacity = 400;  // lines of the system log in memory
+constexpr int kLogLinesLoaded = 389;     // lines read back from qvtalk.log
+constexpr int kScreenLines = 50;         // lines per screen table
+constexpr int kAccountFlagCount = 11;
+
+// Account flag positions (UserRecord::flags, LineState::accountFlags).
+enum AccountFlag : int {
+  kFlagInUse = 0,      // the account exists
+  kFlagChatUser = 1,   // logs in as a chat user
+  kFlagMayLink = 2,    // may use links
+  kFlagLinkTest = 5,   // link permission tested with 6..9
+  kFlagDdlLink = 6,
+  kFlagDclLink = 7,
+  kFlagQvlLink = 8,
+  kFlagQvsLink = 9,
+};
+
+using AccountFlags = std::array<bool, kAccountFlagCount>;
+
+// Line status codes.
+enum LineStatus : int16_t {
+  kOffline = 0,
+  kLoggingIn = 1,
+  kChatUser = 2,
+  kDDialLink = 3,
+  kQvsLink = 4,
+  kOutdial = 5,
+  kSysopScreen = 6,
+  kUserScreen = 7,
+};
+
+// Line kinds.
+enum LineKind : int16_t { kClientLine = 1, kTelnetLine = 2 };
+
+// One per line, in memory only.
+struct LineState {
+  FixedText<40> handle;
+  FixedText<3> account;
+  int16_t status = kOffline;
+  int16_t substate = 0;
+  std::string editAccount;
+  double onlineTime = 0;
+  int16_t level = 0;
+  int32_t channel = 0;
+  int16_t mailCount = 0;
+  int16_t mailReadIndex = 0;
+  int16_t replyAccount = 0;
+  bool clientFlag1 = false;
+  bool clientFlag2 = false;
+  bool clientFlag3 = false;
+  int16_t pairedLine = 0;
+  FixedText<15> linkChannels;
+  int16_t lineType = 0;
+  bool lineSpacing = false;
+  bool beepFlag = false;
+  bool privateMsgBeep = false;
+  bool loginBeep = false;
+  FixedText<15> remoteAddress;
+  bool loginAnnounced = false;
+  bool logoffAnnounced = false;
+  FixedText<7> clientVersion;
+  bool killProtected = false;
+  bool unlimitedTime = false;
+  int16_t screenFieldCount = 0;
+  AccountFlags accountFlags{};
+  bool sgaPending = false;
+  bool sgaAgreed = false;
+  bool echoRequested = false;
+  bool echoAgreed = false;
+};
+
+// One member account (the current account buffer); record 1 of its file.
+struct UserRecord {
+  FixedText<40> handle;
+  FixedText<40> profile1;
+  FixedText<40> profile2;
+  FixedText<40> profile3;
+  FixedText<20> profile4;
+  FixedText<2> profile5;
+  FixedText<10> profile6;
+  int16_t level = 0;
+  int32_t profileNumber = 0;
+  FixedText<20> password;
+  int32_t counter1 = 0;
+  int32_t counter2 = 0;
+  int32_t mailStored = 0;  // e-mail k is record k+2 of the account file
+  int32_t counter3 = 0;
+  FixedText<10> lastMailDate;
+  FixedText<8> lastMailTime;
+  FixedText<10> lastCallDate;
+  FixedText<8> lastCallTime;
+  AccountFlags flags{};
+};
+
+struct ChannelInfo {
+  FixedText<40> name;
+  int16_t capacity = 0;
+  int16_t occupancy = 0;
+  int16_t requiredLevel = 0;
+  bool flagA = false;
+  bool flagB = false;
+};
+
+// The configuration (config.qvs records 1 to 5; channels are in ChannelInfo).
+struct ServerConfig {
+  // record 1
+  FixedText<40> stationTitle;
+  std::array<FixedText<40>, 3> infoLine;
+  FixedText<40> stationText;
+  // record 2
+  std::array<int16_t, 5> options{};
+  // record 3
+  int32_t totalCalls = 0;
+  int16_t callsToday = 0;
+  FixedText<10> lastCallDate;
+  FixedText<8> lastCallTime;
+  FixedText<8> startTime;
+  FixedText<10> startDate;
+  // record 4: [0] level 1, [1] level 0, [2] level 2, [3] level 3, [4] level 4,
+  // [5] D-Dial links, [6] QVS links; -1 = no limit
+  std::array<int16_t, 7> timeLimits{};
+  // record 5
+  int16_t maxLines = 0;
+  int16_t mainPort = 0;
+  int16_t auxPort = 0;
+  int16_t line0Port = 0;
+};
+
+// The current message slot; one record of mslots.qvs.
+struct MessageSlot {
+  int16_t slotAccount = 0;  // -1 free, 0 system
+  double date = 0;          // day count
+  bool slotFlag1 = false;
+  bool slotFlag2 = false;
+  bool enabled = false;
+  FixedText<80> title;
+  FixedText<4096> text;  // "^" marks a line break
+};
+
+struct AccountIndexEntry {
+  FixedText<40> name;
+  bool inUse = false;
+};
+
+struct LastCallerRecord {
+  FixedText<40> handle;
+  FixedText<3> account;
+  FixedText<1> lineCode;
+  FixedText<5> time;
+  FixedText<10> date;
+  bool inUse = false;
+};
+
+// The current e-mail; record k+2 of an account file.
+struct EmailRecord {
+  FixedText<40> fromHandle;
+  int16_t fromKind = 0;  // 0 local, 1 QVS-linked station, 2 D-Dial station
+  int16_t fromStation = 0;
+  FixedText<3> fromAccount;
+  FixedText<5> sentTime;
+  FixedText<10> sentDate;
+  FixedText<256> body;
+};
+
+// One of the four screen files, line k at lines[k-1], each ending in lineBreak.
+struct ScreenTable {
+  std::array<std::string, kScreenLines> lines;
+  int16_t count = 0;
+};
+
+struct ServerTables {
+  // Station identity and fixed texts.
+  std::string stationNumber = "00";
+  std::string stationName;
+  std::string serverVersion;
+  std::string stationPrefix;
+  std::string lineBreak;
+
+  int16_t currentLine = 0;
+  double startDay = 0;  // day count of the start date
+  bool debugMode = false;
+  std::string workText;
+  std::string tempText;
+
+  // Lines and their per-line texts.
+  std::array<LineState, kLineCount> lines;
+  std::array<std::string, kLineCount> inputLine;
+  std::array<std::string, kLineCount> receiveBuffer;
+  std::array<std::string, kLineCount> heldOutput;  // messages end with code 255
+  std::array<bool, kLineCount> typing{};
+
+  ServerConfig config;
+  std::array<ChannelInfo, kChannelCount> channels;  // channel c at index c-1
+
+  std::array<AccountIndexEntry, kAccountCount> accountIndex;
+  int16_t accountCount = 0;
+  std::array<LastCallerRecord, kLastCallerCount> lastCallers;
+
+  UserRecord currentAccount;
+  MessageSlot currentSlot;
+  uint8_t currentSlotNumber = 0;
+  EmailRecord currentEmail;
+
+  // System log: position k (from 1) at systemLog[k-1].
+  std::array<std::string, kSystemLogCapacity> systemLog;
+  int16_t logCount = 0;
+
+  ScreenTable mainMenu;
+  ScreenTable passwordScreen;
+  ScreenTable infoScreen;
+  ScreenTable sysopMenu;
+};
+
+}  // namespace tellarium
