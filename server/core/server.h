@@ -26,6 +26,7 @@ inline constexpr std::string_view kServerVersion = "V1.40M";
 class Server : public ServerTables {
  public:
   Server();
+  virtual ~Server() = default;
 
   // Start-up.
   void Startup();
@@ -48,6 +49,20 @@ class Server : public ServerTables {
   static std::string RvsSltChk(int16_t sl);
   void ReadSlot(std::string_view sl);
   void WriteSlot(std::string_view sl);
+
+  // === Ports, connections and output (section of the connections work) ===
+
+  // === Logs, backlog, time texts and the sysop console (section of the console work) ===
+
+  // === Routines the line dispatch calls that later subsystems build ===
+  // Virtual so that tests can watch the dispatch reach them.
+  virtual void LoginControl(int16_t line);                       // session/login.cpp
+  virtual std::string Handle(int16_t l, std::string hndl);       // session/chat_lines.cpp
+  virtual void lgoff(int16_t line);                              // session/logoff.cpp
+  virtual void CommandStack(int16_t lindex);                     // commands/command_stack.cpp
+  virtual void FromDDL(std::string a, int16_t lneorg, int16_t cd);  // links/inbound.cpp
+  virtual void FromQVS(std::string a, int16_t dest, int16_t cmd);   // links/qvs_protocol.cpp
+  virtual void TmeOut(int16_t line);                             // session/timers.cpp
 
  protected:
   ErrorTrap Trap(std::string_view routine) const { return ErrorTrap(routine, debugMode); }

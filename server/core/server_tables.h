@@ -8,6 +8,7 @@
 #include <string>
 
 #include "server/core/fixed_text.h"
+#include "server/core/held_output.h"
 
 namespace tellarium {
 
@@ -206,7 +207,7 @@ struct ServerTables {
   std::array<LineState, kLineCount> lines;
   std::array<std::string, kLineCount> inputLine;
   std::array<std::string, kLineCount> receiveBuffer;
-  std::array<std::string, kLineCount> heldOutput;  // messages end with code 255
+  std::array<HeldOutput, kLineCount> heldOutput;
   std::array<bool, kLineCount> typing{};
 
   ServerConfig config;

@@ -1,0 +1,40 @@
+// Output held back for a line while its caller types, released one message at
+// a time. Messages are kept as a list, so a byte 255 that a caller typed (the
+// end mark of a message) never splits one.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace tellarium {
+
+class HeldOutput {
+ public:
+  // Ends a message before it is formatted for its output mode.
+  static constexpr char kEndMark = '\xFF';
+  // Held output beyond this is made room for by dropping the oldest whole
+  // messages: a caller who never stops typing cannot make the server hold
+  // without end. Far above what a busy channel sends in minutes.
+  static constexpr std::size_t kCapacityBytes = 256 * 1024;
+
+  // Takes what the formatter made of a message followed by kEndMark. Whatever
+  // the formatter put after the mark (the line break of output mode 0) travels
+  // in front of the next message.
+  void Append(std::string_view formatted);
+
+  bool HasMessage() const { return !messages_.empty(); }
+  // Removes and returns the oldest message.
+  std::string TakeFirst();
+  std::size_t MessageCount() const { return messages_.size(); }
+  std::size_t Bytes() const { return bytes_; }
+  void Clear();
+
+ private:
+  std::deque<std::string> messages_;
+  std::string carried_;  // what followed the last end mark
+  std::size_t bytes_ = 0;
+};
+
+}  // namespace tellarium

@@ -1,0 +1,8 @@
+// The station's own link protocol: its hooks have no effect.
+#include "server/core/server.h"
+
+namespace tellarium {
+
+void Server::FromQVS(std::string, int16_t, int16_t) {}
+
+}  // namespace tellarium
