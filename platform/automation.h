@@ -6,6 +6,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -17,18 +18,17 @@ class Variant {
   enum class Type : uint8_t { kEmpty, kBool, kInt16, kInt32, kDouble, kText, kBytes, kRef };
 
   Variant() = default;
-  static Variant Bool(bool value) { return Variant(Value(value)); }
-  static Variant Int16(int16_t value) { return Variant(Value(value)); }
-  static Variant Int32(int32_t value) { return Variant(Value(value)); }
-  static Variant Double(double value) { return Variant(Value(value)); }
-  static Variant Text(std::string value) { return Variant(Value(std::move(value))); }
+  static Variant Bool(bool value) { return Variant(std::in_place_type<bool>, value); }
+  static Variant Int16(int16_t value) { return Variant(std::in_place_type<int16_t>, value); }
+  static Variant Int32(int32_t value) { return Variant(std::in_place_type<int32_t>, value); }
+  static Variant Double(double value) { return Variant(std::in_place_type<double>, value); }
+  static Variant Text(std::string value) { return Variant(std::in_place_type<std::string>, std::move(value)); }
   // A byte array; `dimensions` other than 1 stands for a multi-dimensional array.
   static Variant Bytes(std::vector<uint8_t> value, int dimensions = 1) {
-    Variant v{Value(ByteArray{std::move(value), dimensions})};
-    return v;
+    return Variant(std::in_place_type<ByteArray>, ByteArray{std::move(value), dimensions});
   }
   // A reference to another variant, which must outlive this one.
-  static Variant Ref(Variant* target) { return Variant(Value(target)); }
+  static Variant Ref(Variant* target) { return Variant(std::in_place_type<Variant*>, target); }
 
   Type type() const { return static_cast<Type>(value_.index()); }
   bool is_empty() const { return type() == Type::kEmpty; }
@@ -53,7 +53,8 @@ class Variant {
     int dimensions = 1;
   };
   using Value = std::variant<std::monostate, bool, int16_t, int32_t, double, std::string, ByteArray, Variant*>;
-  explicit Variant(Value value) : value_(std::move(value)) {}
+  template <class T, class... Args>
+  explicit Variant(std::in_place_type_t<T> type, Args&&... args) : value_(type, std::forward<Args>(args)...) {}
   Value value_;
 };
 

@@ -39,6 +39,7 @@ struct SocketWatch {
   bool write_armed = false;  // a write notice is due when writable
   bool connecting = false;   // a connect is in progress
   bool close_sent = false;   // the close notice has been posted
+  int reset_error = 0;       // an error the close notice took; the next read reports it
 };
 
 // Per readable descriptor (lookup completions, key input, signals).

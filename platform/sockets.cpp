@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/loop_internal.h"
 
@@ -74,7 +75,9 @@ void SignalInput(int fd, SocketWatch& w, short revents) {
     return;
   }
   w.close_sent = true;  // the end of the stream (or a reset) is final
-  if (w.mask & kClose) Notify(fd, w, kClose, peeked < 0 ? errno : 0);
+  // Peeking took the socket's error; keep it for the read that follows.
+  w.reset_error = peeked < 0 ? errno : 0;
+  if (w.mask & kClose) Notify(fd, w, kClose, w.reset_error);
 }
 
 }  // namespace
@@ -131,7 +134,13 @@ void WatchSocket(int fd, TargetId target, uint32_t message, uint32_t mask) {
 ssize_t SocketRecv(int fd, void* buffer, size_t length, int flags) {
   ssize_t result = ::recv(fd, buffer, length, flags | MSG_DONTWAIT);
   int saved = errno;
-  if (SocketWatch* w = FindWatch(fd)) w->input_armed = true;
+  if (SocketWatch* w = FindWatch(fd)) {
+    w->input_armed = true;
+    if (result == 0 && w->reset_error != 0) {
+      result = -1;
+      saved = std::exchange(w->reset_error, 0);
+    }
+  }
   errno = saved;
   return result;
 }

@@ -158,6 +158,28 @@ TEST_F(SocketPair, ClosingDropsNoticesAlreadyQueued) {
   EXPECT_EQ(CountEvent(r_, kRead), 0u);
 }
 
+TEST(Sockets, ResetReachesTheReadAfterTheCloseNotice) {
+  Recorder r;
+  uint16_t port;
+  int listener = ListeningSocket(port);
+  sockaddr_in address = Loopback(port);
+  int caller = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(caller, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  int served = ::accept(listener, nullptr, nullptr);
+  WatchSocket(served, r.target_id(), kNotice, kRead | kClose);
+  linger abortive{1, 0};
+  ::setsockopt(caller, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+  ::close(caller);  // sends a reset
+  PumpFor(50);
+  ASSERT_EQ(CountEvent(r, kClose), 1u);
+  EXPECT_EQ(SocketNoticeError(r.received.back().lparam), ECONNRESET);
+  char byte;
+  EXPECT_EQ(SocketRecv(served, &byte, 1, 0), -1);
+  EXPECT_EQ(errno, ECONNRESET);
+  SocketClose(served);
+  SocketClose(listener);
+}
+
 TEST(Sockets, AcceptNoticeWaitsForTheNextAccept) {
   Recorder r;
   uint16_t port;
