@@ -8,6 +8,7 @@
 #include "server/core/server.h"
 #include "support/scratch_directory.h"
 #include "support/server_process.h"
+#include "support/station_client.h"
 
 namespace {
 
@@ -26,9 +27,18 @@ void PrepareStation(const ScratchDirectory& station) {
   tellarium::testing::WriteFile("qvtalk.log", tellarium::testing::NumberedLines(389, "12-06-2026 9:00 PM Someone - entry "));
 }
 
-bool RunToEndOfStartup(const ScratchDirectory& station) {
+// Start-up ends when the main ports take callers.
+bool WaitUntilListening(int port) {
+  for (int attempt = 0; attempt < 2000; ++attempt) {
+    if (tellarium::testing::Caller(port).connected()) return true;
+    ::usleep(500);
+  }
+  return false;
+}
+
+bool RunToEndOfStartup(const ScratchDirectory& station, int main_port) {
   tellarium::testing::ServerProcess process(TELLARIUM_BINARY, station.path().string());
-  const bool started = process.WaitForOutput(" Account # 999\r\n");
+  const bool started = process.WaitForOutput(" Account # 999\r\n") && WaitUntilListening(main_port);
   process.EndWith(SIGTERM);
   return started;
 }
@@ -36,10 +46,11 @@ bool RunToEndOfStartup(const ScratchDirectory& station) {
 void BM_StartupToReady(benchmark::State& state) {
   ScratchDirectory station;
   PrepareStation(station);
-  RunToEndOfStartup(station);  // creates config.qvs and mslots.qvs
+  const tellarium::testing::StationPorts ports;
+  tellarium::testing::WriteStationConfig(ports, 7);
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    if (!RunToEndOfStartup(station)) state.SkipWithError("the server did not finish its start-up");
+    if (!RunToEndOfStartup(station, ports.main)) state.SkipWithError("the server did not finish its start-up");
     const auto end = std::chrono::steady_clock::now();
     state.SetIterationTime(std::chrono::duration<double>(end - start).count());
   }

@@ -175,8 +175,17 @@ void Server::cfgparse(std::string a) {
   for (const auto& statement : described->store) trap(statement);
 }
 
-// Reopens both listeners on the configured ports, line #0 first; failures are
-// not reported. No listener is open before the ports subsystem starts them.
-void Server::RestartListeners() {}
+// Group 5 of the client's configuration: both listeners move to the ports
+// just stored, line #0 first. Failures here are not reported.
+void Server::RestartListeners() {
+  if (!controls_) return;
+  TelnetControl& Listener = *controls_->Listener;
+  TelnetControl& Line0 = *controls_->Line0;
+  Listener.Close(true);
+  Line0.Close(true);
+  SetListenerPorts();
+  Line0.Listen(0);
+  Listener.Listen(0);
+}
 
 }  // namespace tellarium

@@ -5,21 +5,47 @@
 //   core/config_packets.cpp   CFGAssemble, cfgparse
 //   core/account_files.cpp    uread, uwrite, uassemble, uparse, afix, account index
 //   core/screen_files.cpp     LoadFiles
-//   core/logs.cpp             system log and last callers at start
+//   core/logs.cpp             last callers at start
+//   core/system_log.cpp       SysLog and the system log at start
+//   core/backlog.cpp          backlog
+//   core/ports.cpp            the controls, listeners, accepts, greeting, option answers
+//   core/receive.cpp          receive processing, client packets, line dispatch
+//   core/output.cpp           output modes, send, BOut, caret, ANSI, Ltrans3, LTrans2
+//   session/responses.cpp     Response
+//   session/logoff.cpp        lgoff, the line's reset and its connection's close
+//   core/time_texts.cpp       tme, dte
+//   session/log_id.cpp        LogId
 //   session/message_slots.cpp Sltchk, RvsSltChk, ReadSlot, WriteSlot
+//   session/chat_lines.cpp    Handle, Clearance, chkline, SetVersion
+//   session/channels.cpp      channel moves and occupancy
+//   session/timers.cpp        OnlineTimer, TimeoutTimer, SysTimer, TmeOut
+//   session/email.cpp         Esend
+//   console/status_display.cpp  SysScreen
+//   console/screen_forms.cpp    SysScreenFile, SysTelScrn, SysTelDisp, SysTelOperate
+//   console/sysop_console.h     the console the status display is shown on
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/automation.h"
+#include "platform/loop.h"
 #include "server/core/error_trap.h"
+#include "server/core/not_copied.h"
 #include "server/core/packet_fields.h"
 #include "server/core/server_tables.h"
+#include "server/core/telnet_control.h"
 
 namespace tellarium {
+
+class StatusView;
+class TextFileReader;
 
 inline constexpr std::string_view kServerVersion = "V1.40M";
 
@@ -51,8 +77,84 @@ class Server : public ServerTables {
   void WriteSlot(std::string_view sl);
 
   // === Ports, connections and output (section of the connections work) ===
+  // core/output.cpp: the output modes, send, held output, line codes.
+  // The output-mode formatter: what `dat` becomes for line `l` in mode `cmode`.
+  std::string FormatOutput(int16_t l, int16_t cmode, const std::string& dat);
+  void send(int16_t l, int16_t cmode, std::string dat);
+  void BOut();
+  std::string caret(std::string_view txt);
+  std::string ANSI(int16_t fgrnd, int16_t bkgrnd, bool blink, bool intensity, bool underscore, bool reverse,
+                   bool reset);
+  std::string Ltrans3(int16_t a);
+  std::string LTrans2(std::string a);
+  // session/responses.cpp: the nine standard answers.
+  void Response(int16_t Mode, int16_t lne);
+  // core/ports.cpp: the controls, the listeners and the connection events.
+  // Controls exist for lines 0..31 once created, whatever maxLines is.
+  void CreateControls();
+  void OpenListeners();     // start-up: a listener that cannot open ends the program
+  void SetListenerPorts();
+  void StartBlogTimer();    // BOut every 100 ms
+  void OnListenerAccept(int32_t nNewSession);
+  void OnLine0Accept(int32_t nNewSession);
+  void OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr);
+  void OnPortCmd(int16_t Index, int16_t nCommand, int16_t nOption);
+  // core/receive.cpp: a received piece of a line (empty: the connection closed).
+  void OnPortRecv(int16_t Index, const std::string& data);
+  // session/logoff.cpp: the two steps of lgoff that free a line.
+  void ResetLine(int16_t line);
+  void CloseConnection(int16_t line);
+  // A line whose time limit was reached: its next input runs TmeOut.
+  bool InTimeLimitState(int16_t line);
 
   // === Logs, backlog, time texts and the sysop console (section of the console work) ===
+  // core/system_log.cpp: an entry in the rolling system log; anal -1 stores `a` as it is.
+  void SysLog(int16_t anal, std::string_view a);
+  // core/backlog.cpp: distributes `a` from line `curlin`: chat users through
+  // their held output, D-Dial links at once in their line-code form.
+  void backlog(int16_t cmd, std::string a, int16_t curlin);
+  // core/time_texts.cpp: "13:05:09" as "1:05:09 PM"; "12-06-2026" as
+  // "Sunday, December 06, 2026".
+  std::string tme(std::string_view a);
+  std::string dte(std::string_view a);
+  // session/log_id.cpp: "Max:012", the line's identity in log entries.
+  std::string LogId(int16_t anal);
+  // console/status_display.cpp: rebuilds txtLines and shows it on the
+  // attached view (the console), if any.
+  void SysScreen();
+  void AttachStatusView(StatusView* view) { statusView_ = view; }
+  // console/screen_forms.cpp: telnet screen forms.
+  int16_t SysScreenFile(const std::string& fname, int16_t lne);
+  void SysTelScrn(int16_t md, int16_t line);
+  void SysTelDisp(int16_t line);
+  void SysTelOperate(int16_t line, int16_t pos);
+
+  // === Sessions: chat tags, timers, e-mail (section of the sessions work) ===
+  // session/chat_lines.cpp: levels, line numbers, start-up defaults (Handle is below).
+  static bool Clearance(int16_t required, int16_t Current);
+  // The line whose number reads exactly `l` ("05" and " 5" read none), or -1.
+  int16_t chkline(std::string_view l);
+  void SetVersion();
+  // session/channels.cpp: a line's place. A channel's occupancy is always the
+  // number of chat users on that ordinary channel (not in private chat or a
+  // conference): the routines here recount after every move, and whatever else
+  // changes a chat user's status or substate ends with CountChannelUsers.
+  void MoveToChannel(int16_t line, int32_t channel);
+  void LeaveChannel(int16_t line);  // a line logging off
+  void CountChannelUsers();
+  // session/timers.cpp: the window's session timers. Switching on a timer that
+  // is on already leaves its countdown running.
+  enum class SessionTimer : uint32_t { OnlineTimer = 1, TimeoutTimer = 2, SysTimer = 3 };
+  void EnableTimer(SessionTimer timer, bool enabled);
+  bool TimerEnabled(SessionTimer timer) const;
+  void OnlineTimerTick();   // new day; minutes online; marks lines whose time is up
+  void TimeoutTimerTick();  // new day; logs marked lines off; switches itself off
+  void SysTimerTick();      // leaves the running of queued events to its pump
+  // Start-up's last step: the day both timers' new-day checks start from.
+  void RememberStartDay();
+  // session/email.cpp: stores the current e-mail for account `acc` and tells
+  // the account's line, if one is online.
+  void Esend(int16_t acc);
 
   // === Routines the line dispatch calls that later subsystems build ===
   // Virtual so that tests can watch the dispatch reach them.
@@ -131,6 +233,144 @@ class Server : public ServerTables {
   // Message slots.
   void CreateSlotFile(const ErrorTrap& trap);
   void WriteSystemSlot(std::string_view key, std::string_view title, const std::string& text);
+
+  // === Ports, connections and output (protected and private; connections work) ===
+ protected:
+  // Creates the component behind each control; tests give stand-ins.
+  virtual std::unique_ptr<platform::Component> NewControlComponent();
+  // True when line `l` has a control in state tntConnected.
+  bool Connected(int16_t l);
+  // Sends text on the line's connection as it is, when it is connected.
+  void SendDirect(int16_t l, const std::string& text);
+
+  // Each group of controls reports to its own handler.
+  struct ListenerEvents final : TelnetControlEvents {
+    explicit ListenerEvents(Server& s) : server(s) {}
+    void OnAccept(int16_t, int32_t new_session) override { server.OnListenerAccept(new_session); }
+    Server& server;
+  };
+  struct Line0Events final : TelnetControlEvents {
+    explicit Line0Events(Server& s) : server(s) {}
+    void OnAccept(int16_t, int32_t new_session) override { server.OnLine0Accept(new_session); }
+    Server& server;
+  };
+  struct PortEvents final : TelnetControlEvents {
+    explicit PortEvents(Server& s) : server(s) {}
+    void OnConnect(int16_t index, const std::string& remote, const std::string&, int32_t, const std::string&) override {
+      server.OnPortConnect(index, remote);
+    }
+    void OnCmd(int16_t index, int16_t command, int16_t option, const std::string&) override {
+      server.OnPortCmd(index, command, option);
+    }
+    void OnRecv(int16_t index, const std::string& data) override { server.OnPortRecv(index, data); }
+    Server& server;
+  };
+  // Runs BOut on each tick of the backlog timer.
+  struct TimerWindow final : platform::MessageTarget {
+    explicit TimerWindow(Server& s) : server(s) {}
+    void HandleMessage(uint32_t message, uint64_t wparam, int64_t lparam) override;
+    Server& server;
+  };
+  // The window's controls, with their event handlers declared first so that
+  // the controls go first.
+  struct Controls {
+    explicit Controls(Server& s) : listenerEvents(s), line0Events(s), portEvents(s), timerWindow(s) {}
+    ListenerEvents listenerEvents;
+    Line0Events line0Events;
+    PortEvents portEvents;
+    TelnetControlEvents refusalEvents;  // a refused caller's input is dropped
+    TimerWindow timerWindow;
+    std::unique_ptr<TelnetControl> Listener;
+    std::unique_ptr<TelnetControl> Line0;
+    std::array<std::unique_ptr<TelnetControl>, kMaxMainLines + 1> port;
+    // Refusal controls: one per refusal still closing, so callers arriving
+    // together are all told.
+    std::vector<std::unique_ptr<TelnetControl>> Full;
+  };
+  // The controls belong to this object: assigning a server copies its tables,
+  // never its connections.
+  NotCopied<Controls> controls_;
+  TelnetControl& PortControl(int16_t line) { return *controls_->port[static_cast<std::size_t>(line)]; }
+
+ private:
+  // Ports.
+  void Refuse(int32_t nNewSession, std::string_view text);
+  TelnetControl& FreeRefusalControl();
+  void Greet(int16_t Index);
+  void MarkLoggingIn(int16_t Index);
+  void AnnounceNewCaller(int16_t Index);
+  void CompleteOutdial(int16_t Index);
+  void AnswerDo(int16_t Index, int16_t option);
+  void AnswerWill(int16_t Index, int16_t option);
+  void AgreeSuppressGoAhead(int16_t Index, int16_t reply);
+  void ReplyOption(int16_t Index, int16_t command, int16_t option);
+  void RefuseOption(int16_t Index, int16_t refusal, int16_t option);
+  void ClearConnectionState(int16_t line);
+  // Receive processing.
+  void RestartLoginIfAsked(int16_t Index);
+  bool RelayTerminal(int16_t Index, const std::string& data);
+  void ExitTerminal(int16_t Index);
+  bool TakeClientPacket(int16_t Index, const std::string& data);
+  bool MayEditConfiguration(int16_t Index, char group);
+  void TakeAccountPacket(int16_t Index, const std::string& data);
+  bool StartLogin(int16_t Index);
+  struct Filtered;
+  Filtered FilterCharacters(int16_t Index, const std::string& data);
+  void EraseEcho(int16_t Index);
+  std::string AppendToBuffer(int16_t Index, std::string_view text);
+  void AssembleLine(int16_t Index, const std::string& piece);
+  void DispatchLine(int16_t Index);
+  void DispatchChatLine(int16_t Index);
+  void FinishLine(int16_t Index);
+  // What each line's connection last sent about each telnet option, and
+  // whether its last piece ended in a bare carriage return.
+  std::array<std::array<uint8_t, 256>, kLineCount> optionsSent_{};
+  std::array<bool, kLineCount> afterBareCr_{};
+
+  // === End of the connections work ===
+ private:
+  // === Sessions: chat tags, timers, e-mail (private; sessions work) ===
+  // "#5[C1]:", the part of a display tag before the handle.
+  std::string LineTag(int16_t l);
+  void CountMinuteOnline(int16_t l);
+  // A tick on a new day clears today's calls; `day` remembers the day last seen.
+  void StartNewDayIfDue(double& day);
+  void TellMailArrived(const std::string& account);
+  // The window the session timers run on, made when a timer is first
+  // switched on. Like the controls it belongs to this object: assigning a
+  // server copies its tables, never its timers.
+  struct SessionTimerWindow final : platform::MessageTarget {
+    explicit SessionTimerWindow(Server& s) : server(s) {}
+    void HandleMessage(uint32_t message, uint64_t wparam, int64_t lparam) override;
+    Server& server;
+    std::array<bool, 4> enabled{};  // by SessionTimer
+  };
+  NotCopied<SessionTimerWindow> sessionTimers_;
+  SessionTimerWindow& SessionTimers();
+  double timeoutTimerDay_ = 0;  // the day TimeoutTimer last saw
+
+  // === Logs, backlog, time texts and the sysop console (private; console work) ===
+  // System log.
+  std::string SystemLogEntry(int16_t anal, std::string_view a);
+  void StoreLogEntry(std::string entry);
+  void WriteSystemLogFile() const;
+  // Backlog.
+  struct Distribution;
+  Distribution DescribeDistribution(int16_t cmd, std::string a, int16_t curlin);
+  void DeliverTo(Distribution& message, int16_t t);
+  void DeliverToChatUser(Distribution& message, int16_t t);
+  void DeliverPrivateChat(Distribution& message);
+  void DeliverToDDialLink(const Distribution& message, int16_t t);
+  std::string DDialText(const std::string& a);
+  // Status display.
+  std::string StatusRow(int16_t n);
+  std::string LineActivityText(const LineState& line) const;
+  std::string ConnectionText(const LineState& line) const;
+  // Screen forms.
+  ScreenForm& FormAt(int line);
+  void ReadFormFields(TextFileReader& reader, ScreenForm& form, int16_t& count);
+
+  StatusView* statusView_ = nullptr;
 };
 
 }  // namespace tellarium

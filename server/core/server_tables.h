@@ -23,6 +23,8 @@ constexpr int kSystemLogCapacity = 400;  // lines of the system log in memory
 constexpr int kLogLinesLoaded = 389;     // lines read back from qvtalk.log
 constexpr int kScreenLines = 50;         // lines per screen table
 constexpr int kAccountFlagCount = 11;
+constexpr int kScreenFormLines = 33;     // lines 0..32 have a telnet screen form
+constexpr int kScreenFormFields = 25;    // fields per form
 
 // Account flag positions (UserRecord::flags, LineState::accountFlags).
 enum AccountFlag : int {
@@ -48,6 +50,23 @@ enum LineStatus : int16_t {
   kOutdial = 5,
   kSysopScreen = 6,
   kUserScreen = 7,
+};
+
+// Where a chat user (kChatUser) is, by its substate.
+enum ChatSubstate : int16_t {
+  kOnChannel = 0,
+  kTimeLimitWarned = 3,  // time is up: the next TimeoutTimer tick logs the line off
+  kRelogPending = 4,     // the next input restarts the login
+  kInPrivateChat = 5,    // with pairedLine
+  kInConference = 6,     // channel holds the conference number
+};
+
+// The two lines of a terminal session (kOutdial), by their substate.
+enum OutdialSubstate : int16_t {
+  kOutdialPending = 1,    // the outdial side is connecting
+  kInRemote = 2,          // the user side, relaying to pairedLine
+  kOutdialConnected = 3,  // the outdial side, relaying to pairedLine
+  kRemoteExited = 4,      // the user left; the outdial side waits as a link
 };
 
 // Line kinds.
@@ -189,6 +208,16 @@ struct ScreenTable {
   int16_t count = 0;
 };
 
+// A telnet screen form: fields drawn at their row and column (console/screen_forms.cpp).
+struct ScreenField {
+  std::string text;
+  int16_t row = 0;
+  int16_t column = 0;
+  int16_t length = 0;  // of the text
+  int16_t number = 0;  // the file's third value
+};
+using ScreenForm = std::array<ScreenField, kScreenFormFields>;
+
 struct ServerTables {
   // Station identity and fixed texts.
   std::string stationNumber = "00";
@@ -225,6 +254,10 @@ struct ServerTables {
   // System log: position k (from 1) at systemLog[k-1].
   std::array<std::string, kSystemLogCapacity> systemLog;
   int16_t logCount = 0;
+
+  // The sysop console: the status display text and each line's screen form.
+  std::string txtLines;
+  std::array<ScreenForm, kScreenFormLines> screenForms;
 
   ScreenTable mainMenu;
   ScreenTable passwordScreen;

@@ -4,7 +4,6 @@
 
 #include "platform/console.h"
 #include "platform/loop.h"
-#include "server/core/dates.h"
 #include "server/core/record_layouts.h"
 #include "server/core/server.h"
 
@@ -41,6 +40,8 @@ void Server::Startup() {
   debugMode = false;
   const ErrorTrap trap = Trap("Startup");
   trap([&] { SetStationIdentity(); });
+  EnableTimer(SessionTimer::OnlineTimer, false);
+  EnableTimer(SessionTimer::TimeoutTimer, false);
   lineBreak = "\r\n";
   SetTitleAndPrefix();
   EnsureSysOpAccount(trap);
@@ -53,8 +54,12 @@ void Server::Startup() {
   LoadLastCallers(trap);
   BuildAccountIndex(trap);
   ResetLines();
-  // The listeners open and the timers start here, once ports and timers exist.
-  startDay = TodayDayCount();
+  OpenListeners();
+  EnableTimer(SessionTimer::OnlineTimer, true);
+  EnableTimer(SessionTimer::SysTimer, true);
+  SysScreen();
+  StartBlogTimer();
+  RememberStartDay();
   Main1();
 }
 
@@ -66,8 +71,7 @@ void Server::Main1() {}
 // ending in " QVS-" and two digits names the station and its number; any other
 // title is the name of station "00".
 void Server::SetStationIdentity() {
-  serverVersion = kServerVersion;
-  stationNumber = "00";
+  SetVersion();
   stationName = "Tellarium";
   if (!FileExists(kConfigFile.name)) return;
   ServerConfig stored;

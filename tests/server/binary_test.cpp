@@ -8,6 +8,7 @@
 
 #include "support/scratch_directory.h"
 #include "support/server_process.h"
+#include "support/station_client.h"
 
 namespace tellarium {
 namespace {
@@ -64,8 +65,16 @@ struct Stamp {
   timespec modified;
 };
 
+// A station started in an empty directory listens on the default ports 23
+// and 420; they need privileges, and only one such station may run at a time
+// (ctest keeps these tests apart with a resource lock).
 class BinaryTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    if (!testing::CanBind(23) || !testing::CanBind(420))
+      GTEST_SKIP() << "ports 23 and 420 cannot be opened here (not root, or in use)";
+  }
+
   // Starts the binary, waits for the end of start-up and ends it with SIGTERM.
   std::string RunOnce() {
     testing::ServerProcess process(TELLARIUM_BINARY, scratch_.path().string());

@@ -66,6 +66,7 @@ class ServerProcess {
   }
 
   const std::string& output() const { return output_; }
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;

@@ -1,0 +1,150 @@
+// The backlog: one message from one line to the others. Chat users get it
+// through their held output, released by BOut; D-Dial links get it at once in
+// their line-code form.
+#include <algorithm>
+#include <array>
+#include <optional>
+
+#include "server/core/server.h"
+
+namespace tellarium {
+namespace {
+
+// What the sender's place means for the chat users it reaches.
+enum class ChatRoute { kChannel, kPrivateChat, kNone };
+
+// Channel marks of a multi-channel link by the channel's position in its
+// linkChannels; the first position has none.
+constexpr std::array<std::string_view, 9> kChannelMarks = {"", "~", "!", "@", "$", "%", "^", "&", "("};
+
+bool IsLink(const LineState& line) { return line.status == kDDialLink || line.status == kQvsLink; }
+
+// A D-Dial link on its own kinds (DDL, DCL, QVL) relays chat into the channel
+// its inbound handler set, so it sends as a user on an ordinary channel.
+ChatRoute RouteOf(const LineState& sender) {
+  int16_t place = sender.substate;
+  if (sender.status == kDDialLink && place <= 2) place = 0;
+  switch (place) {
+    case 0:
+    case 6: return ChatRoute::kChannel;
+    case 5: return ChatRoute::kPrivateChat;
+    default: return ChatRoute::kNone;
+  }
+}
+
+// True when the link's channel at `position` (from 1) is the sender's channel.
+bool CarriesAt(const LineState& link, std::size_t position, const std::string& channel) {
+  return link.linkChannels.Raw().substr(position - 1, 1) == channel;
+}
+
+// Position (from 1) of the sender's channel among the link's channels, one
+// character each; 0 when the link does not carry it. A channel of several
+// digits (a conference) is carried by no link.
+std::size_t LinkChannelPosition(const LineState& link, const std::string& channel) {
+  if (channel.size() != 1) return 0;
+  const std::size_t at = link.linkChannels.Raw().find(channel[0]);
+  return at == std::string::npos ? 0 : at + 1;
+}
+
+}  // namespace
+
+struct Server::Distribution {
+  int16_t cmd;
+  int16_t sender;
+  std::string text;
+  int32_t channel;
+  std::string channelText;  // the sender's channel in decimal, as links carry it
+  ChatRoute route;
+  bool guestSender;      // a guest's chat is not relayed to other stations
+  std::string linkText;  // the text with its line codes in D-Dial form
+  bool privateChatDelivered = false;
+};
+
+void Server::backlog(int16_t cmd, std::string a, int16_t curlin) {
+  const ErrorTrap trap = Trap("BackLog");
+  std::optional<Distribution> message;
+  trap([&] { message = DescribeDistribution(cmd, std::move(a), curlin); });
+  if (!message) return;
+  for (int16_t t = 0; t <= config.maxLines; ++t) trap([&] { DeliverTo(*message, t); });
+}
+
+Server::Distribution Server::DescribeDistribution(int16_t cmd, std::string a, int16_t curlin) {
+  const LineState& sender = LineAt(curlin);
+  Distribution message{cmd,
+                       curlin,
+                       std::move(a),
+                       sender.channel,
+                       std::to_string(sender.channel),
+                       RouteOf(sender),
+                       sender.status == kChatUser && !sender.accountFlags[kFlagInUse],
+                       {}};
+  message.linkText = DDialText(message.text);
+  return message;
+}
+
+void Server::DeliverTo(Distribution& message, int16_t t) {
+  const LineState& line = LineAt(t);
+  if (t == message.sender && IsLink(LineAt(message.sender))) return;
+  if (line.status == kChatUser) DeliverToChatUser(message, t);
+  if (line.status == kDDialLink) DeliverToDDialLink(message, t);
+}
+
+void Server::DeliverToChatUser(Distribution& message, int16_t t) {
+  switch (message.route) {
+    case ChatRoute::kChannel: {
+      if (message.cmd != 0 || LineAt(t).channel == message.channel) {
+        heldOutput[static_cast<std::size_t>(t)].Append(
+            FormatOutput(t, message.cmd, message.text + HeldOutput::kEndMark));
+      }
+      break;
+    }
+    case ChatRoute::kPrivateChat:
+      if (!message.privateChatDelivered) DeliverPrivateChat(message);
+      break;
+    case ChatRoute::kNone: break;
+  }
+}
+
+// The partner and the sender each get the message once, however many chat
+// users are online.
+void Server::DeliverPrivateChat(Distribution& message) {
+  message.privateChatDelivered = true;
+  const std::string held = message.text + lineBreak + HeldOutput::kEndMark;
+  const int16_t partner = LineAt(message.sender).pairedLine;
+  if (partner < 0 || partner >= kLineCount) Raise(ErrorNumber::kSubscriptOutOfRange);
+  heldOutput[static_cast<std::size_t>(partner)].Append(held);
+  if (partner != message.sender) heldOutput[static_cast<std::size_t>(message.sender)].Append(held);
+}
+
+void Server::DeliverToDDialLink(const Distribution& message, int16_t t) {
+  if (message.guestSender || message.cmd != 0) return;
+  const LineState& link = LineAt(t);
+  const std::string& text = message.linkText;
+  switch (link.substate) {
+    case 0:  // DDL
+      if (CarriesAt(link, 1, message.channelText)) SendDirect(t, text + lineBreak);
+      break;
+    case 1:  // DCL
+      if (CarriesAt(link, 1, message.channelText)) SendDirect(t, text + lineBreak);
+      if (CarriesAt(link, 2, message.channelText)) SendDirect(t, "~" + text + lineBreak);
+      break;
+    case 2: {  // QVL
+      const std::size_t position = LinkChannelPosition(link, message.channelText);
+      if (position >= 1 && position <= kChannelMarks.size()) {
+        SendDirect(t, std::string(kChannelMarks[position - 1]) + text + lineBreak);
+      }
+      break;
+    }
+    default: break;
+  }
+}
+
+// The text up to and including the character after its first "#" (the first
+// character when it has none) goes into line codes: "#A" becomes "#10".
+std::string Server::DDialText(const std::string& a) {
+  const std::size_t hash = a.find('#');
+  const std::size_t cut = std::min(a.size(), hash == std::string::npos ? 1 : hash + 2);
+  return LTrans2(a.substr(0, cut)) + a.substr(cut);
+}
+
+}  // namespace tellarium

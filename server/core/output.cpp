@@ -1,0 +1,168 @@
+// Output to the lines: the output modes, send, held output, the caret mark,
+// colour sequences and the one-character line codes of D-Dial links.
+//
+// Flags of LineState are bools: whatever nonzero value a reader met on disk
+// became true, so a flag "tested for -1" here is simply the flag.
+#include <string>
+
+#include "platform/loop.h"
+#include "server/core/server.h"
+#include "telnetctl/korvatel.h"
+
+namespace tellarium {
+namespace {
+
+constexpr char kBell = '\x07';
+constexpr char kEscape = '\x1B';
+constexpr char kCaretMark = '^';
+
+// The routines' error entries carry their arguments after the standard lines.
+std::string NumberLine(std::string_view label, int value) {
+  return std::string(label) + (value >= 0 ? " " : "") + std::to_string(value) + "\r\n";
+}
+
+template <class Statement>
+void TrapWithDetails(std::string_view routine, bool debugMode, const std::string& details, Statement&& statement) {
+  if (debugMode) {
+    statement();
+    return;
+  }
+  try {
+    statement();
+  } catch (const RunTimeError& error) {
+    AppendToErrorLog(ErrorLogEntry(routine, error) + details);
+  }
+}
+
+bool IsClientPacketMode(int16_t cmode) { return cmode == 7 || cmode == 8 || cmode == 9; }
+
+// Line numbers are written with a second digit of 0 to 7; each number has one
+// code: 0-7 the digits, then "A" for 10 onwards, eight letters a decade.
+constexpr int kCodeDigits = 8;
+constexpr int kHighestCodedLine = 41;
+
+}  // namespace
+
+std::string Server::FormatOutput(int16_t l, int16_t cmode, const std::string& dat) {
+  const LineState& line = LineAt(l);
+  std::string out;
+  switch (cmode) {
+    case 0: out = dat + (line.lineSpacing ? lineBreak : ""); break;
+    case 1: out = (line.privateMsgBeep ? std::string(1, kBell) : "") + dat; break;
+    case 2:
+    case 11: out = dat; break;
+    case 4:
+    case 6: out = stationPrefix + dat; break;
+    case 5: out = stationPrefix + "Logoff Due to:" + dat + "\r"; break;
+    case 7:
+    case 9: out = '\x01' + dat; break;
+    case 8: out = '\x02' + dat; break;
+    case 10: out = stationPrefix + (line.loginBeep ? std::string(1, kBell) : "") + dat; break;
+    default: break;  // 3, 12 and unknown modes: nothing
+  }
+  if (IsClientPacketMode(cmode) && line.lineType == kTelnetLine) {
+    return stationPrefix + "Unsupported in Telnet mode.\r\n";
+  }
+  // Lines of status 90 and above take their text without translation.
+  return line.status < 90 ? caret(out) : out;
+}
+
+void Server::send(int16_t l, int16_t cmode, std::string dat) {
+  const std::string details = NumberLine("Output Line:", l) + NumberLine("Output Mode:", cmode) +
+                              "Output String:" + dat + "\r\n";
+  TrapWithDetails("Send", debugMode, details, [&] {
+    platform::Pump();
+    dat = FormatOutput(l, cmode, dat);
+    if (LineAt(l).lineType == kTelnetLine) dat = caret(dat);
+    if (Connected(l)) PortControl(l).Send(dat);
+  });
+}
+
+// One message per line per call, so held output is paced by the timer; a
+// chat user who is typing is not interrupted.
+void Server::BOut() {
+  const ErrorTrap trap = Trap("BOut");
+  for (int16_t l = 0; l <= config.maxLines && l < kLineCount; ++l) {
+    trap([&] {
+      HeldOutput& held = heldOutput[static_cast<std::size_t>(l)];
+      const LineState& line = LineAt(l);
+      if (!held.HasMessage() || line.status < kChatUser) return;
+      if (typing[static_cast<std::size_t>(l)] && line.status < kDDialLink) return;
+      const std::string message = held.TakeFirst() + lineBreak;
+      platform::Pump();
+      if (!Connected(l)) return;
+      if (line.status == kChatUser) PortControl(l).Send(caret(message));
+      if (line.status == kDDialLink) PortControl(l).Send(message);
+    });
+  }
+}
+
+std::string Server::caret(std::string_view txt) {
+  std::string out;
+  out.reserve(txt.size());
+  for (char c : txt) {
+    if (c == kCaretMark) {
+      out += "\r\n ";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Server::ANSI(int16_t fgrnd, int16_t bkgrnd, bool blink, bool intensity, bool underscore, bool reverse,
+                         bool reset) {
+  std::string out;
+  Trap("ANSI")([&] {
+    if (LineAt(currentLine).lineType != kTelnetLine) return;
+    out = std::string(1, kEscape) + "[";
+    if (reset) out += "0;";
+    if (blink) out += "5;";
+    if (intensity) out += "1;";
+    if (underscore) out += "4;";
+    if (reverse) out += "7;";
+    out += std::to_string(fgrnd) + ";" + std::to_string(bkgrnd) + "m";
+  });
+  return out;
+}
+
+std::string Server::Ltrans3(int16_t a) {
+  std::string code;
+  const std::string details = NumberLine("Current Line:", currentLine) + "Input String:" + std::to_string(a) + "\r\n";
+  TrapWithDetails("Ltrans3", debugMode, details, [&] {
+    const int decade = a / 10;
+    const int digit = a % 10;
+    if (a < 0 || a > kHighestCodedLine || digit >= kCodeDigits) return;
+    code = decade == 0 ? std::string(1, static_cast<char>('0' + digit))
+                       : std::string(1, static_cast<char>('A' + (decade - 1) * kCodeDigits + digit));
+  });
+  return code;
+}
+
+std::string Server::LTrans2(std::string a) {
+  std::string out;
+  const std::string details = NumberLine("Current Line:", currentLine) + "Input String:" + a + "\r\n";
+  TrapWithDetails("ltrans2", debugMode, details, [&] {
+    for (char c : a) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      if ((c >= '0' && c <= '9') || c == '#') {
+        out += c;
+      } else if (c >= 'A' && c <= 'Z') {
+        const int letter = c - 'A';
+        out += std::to_string(letter / kCodeDigits + 1) + std::to_string(letter % kCodeDigits);
+      }
+    }
+  });
+  return out;
+}
+
+bool Server::Connected(int16_t l) {
+  if (!controls_ || l < 0 || l >= static_cast<int16_t>(controls_->port.size())) return false;
+  return PortControl(l).State() == tntlib::tntConnected;
+}
+
+void Server::SendDirect(int16_t l, const std::string& text) {
+  if (!text.empty() && Connected(l)) PortControl(l).Send(text);
+}
+
+}  // namespace tellarium

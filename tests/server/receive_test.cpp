@@ -1,0 +1,353 @@
+// What a line receives, with the line's state set directly: echo, line
+// editing, assembly, dispatch, client packets and terminal relays.
+#include <gtest/gtest.h>
+
+#include "support/fake_control.h"
+
+namespace tellarium {
+namespace {
+
+using testing::FakeControlServer;
+using Call = FakeControlServer::Call;
+
+const std::string kPrefix = "-=> QVS-00: ";
+
+class ReceiveTest : public testing::FakeStationTest {
+ protected:
+  LineState& Line(int l) { return server.lines[static_cast<std::size_t>(l)]; }
+  // Pieces arrive one by one, as the control cuts them.
+  void Receive(int l, std::initializer_list<std::string> pieces) {
+    for (const std::string& piece : pieces) server.Port(l).RaiseRecv(piece);
+  }
+  std::string Sent(int l) { return server.Port(l).TakeSent(); }
+};
+
+// --- echo and assembly -------------------------------------------------------
+
+TEST_F(ReceiveTest, CharacterModeEchoesAsTypedThenEndsTheLine) {
+  server.Connect(2, kChatUser);
+  Receive(2, {"/", "a"});
+  EXPECT_EQ(Sent(2), "/a");
+  EXPECT_TRUE(server.typing[2]);
+  Receive(2, {"\r\n"});
+  EXPECT_EQ(Sent(2), "\r\n\r\n");
+  EXPECT_EQ(server.commandCalls, (std::vector<Call>{{2, "/a"}}));
+  EXPECT_FALSE(server.typing[2]);
+  EXPECT_EQ(server.receiveBuffer[2], "");
+  EXPECT_EQ(server.inputLine[2], "");
+
+  Receive(2, {"/", "\r"});  // one character: only the line break of the dispatch
+  EXPECT_EQ(Sent(2), "/\r\n");
+}
+
+TEST_F(ReceiveTest, LineModeTextIsNotEchoed) {
+  server.Connect(2, kChatUser);
+  Receive(2, {"/who\r\n"});
+  EXPECT_EQ(Sent(2), "\r\n\r\n");
+  EXPECT_EQ(server.commandCalls, (std::vector<Call>{{2, "/who"}}));
+}
+
+TEST_F(ReceiveTest, TextBeforeTheCarriageReturnJoinsWhatWasTyped) {
+  server.Connect(2, kChatUser);
+  Receive(2, {"/a", "b\r\n"});
+  EXPECT_EQ(server.commandCalls, (std::vector<Call>{{2, "/ab"}}));
+}
+
+TEST_F(ReceiveTest, ALineFeedLeftFromTheLastLineStartsNothing) {
+  server.Connect(2, kChatUser);
+  Receive(2, {"/a\r", "\n"});
+  EXPECT_EQ(Sent(2), "\r\n\r\n");
+  EXPECT_FALSE(server.typing[2]);
+  EXPECT_EQ(server.receiveBuffer[2], "");
+  Receive(2, {"/b\r"});
+  EXPECT_EQ(server.commandCalls, (std::vector<Call>{{2, "/a"}, {2, "/b"}}));
+}
+
+TEST_F(ReceiveTest, ChatLinesReachTheChannelWithoutBracesOrTildes) {
+  server.Connect(2, kChatUser);
+  server.Connect(3, kChatUser);
+  Line(2).channel = Line(3).channel = 1;
+  Line(2).handle = "Max";
+  Receive(2, {"h", "}", "~", "i"});
+  EXPECT_EQ(Sent(2), "hi");
+  Receive(2, {"\r", "y}o~u\r\n"});
+  // Each completed line releases one held message to every idle chat user.
+  const std::string heard = Sent(3);
+  const std::size_t hi = heard.find("hi\r\n");
+  ASSERT_NE(hi, std::string::npos) << heard;
+  EXPECT_EQ(heard.substr(heard.size() - 5), "you\r\n");
+  EXPECT_LT(hi, heard.size() - 5);
+  EXPECT_EQ(heard.find_first_of("}~"), std::string::npos);
+}
+
+TEST_F(ReceiveTest, ClientPacketsTypedIntoTheBufferAreNotEchoed) {
+  server.Connect(2, kChatUser);
+  server.receiveBuffer[2] = "\x02";
+  Receive(2, {"x"});
+  EXPECT_EQ(Sent(2), "");
+}
+
+// --- line editing --------------------------------------------------------------
+
+TEST_F(ReceiveTest, BackspaceErasesTheLastCharacter) {
+  server.Connect(2, kChatUser);
+  Receive(2, {"a", "b", "\b"});
+  EXPECT_EQ(Sent(2), "ab\b \b");
+  EXPECT_EQ(server.receiveBuffer[2], "a");
+  Receive(2, {"\b", "\b"});
+  EXPECT_EQ(Sent(2), "\b \b");
+  EXPECT_EQ(server.receiveBuffer[2], "");
+}
+
+TEST_F(ReceiveTest, CancelAndEscapeEraseTheLineAndKeepWhatFollows) {
+  for (const char key : {'\x18', '\x1b'}) {
+    server.Connect(2, kChatUser);
+    server.receiveBuffer[2] = "abc";
+    Receive(2, {std::string(1, key) + "x}y"});
+    EXPECT_EQ(Sent(2), "\b \b\b \b\b \b");
+    EXPECT_EQ(server.receiveBuffer[2], "x}y");
+    server.receiveBuffer[2] = "";
+  }
+}
+
+TEST_F(ReceiveTest, Code21ReprintsTheLine) {
+  server.Connect(2, kChatUser);
+  Receive(2, {"a", "b", "\x15"});
+  EXPECT_EQ(Sent(2), "ab\b \b\b \bReprinting...\r\nab");
+  EXPECT_EQ(server.receiveBuffer[2], "ab");
+}
+
+// --- logging in ----------------------------------------------------------------
+
+TEST_F(ReceiveTest, TheAnswerToTheGreetingShowsTheLoginMessageAndPrompt) {
+  server.Connect(1, kLoggingIn, 0);
+  Receive(1, {"anything\r\n"});
+  EXPECT_EQ(Sent(1), "Welcome to Tellarium QVS-00\r\nEnter PASSWORD or <RETURN>\r\n-->");
+  EXPECT_EQ(Line(1).substate, 1);
+  EXPECT_EQ(server.receiveBuffer[1], "");
+  EXPECT_TRUE(server.loginCalls.empty());
+}
+
+TEST_F(ReceiveTest, ThePasswordIsEchoedAsStarsBracesIncluded) {
+  server.Connect(1, kLoggingIn, 1);
+  Receive(1, {"p", "}", "~", "w"});
+  EXPECT_EQ(Sent(1), "****");
+  Receive(1, {"\r\n"});
+  EXPECT_EQ(Sent(1), "\r\n\r\n");
+  EXPECT_EQ(Line(1).substate, 2);
+  EXPECT_EQ(server.loginCalls, (std::vector<Call>{{1, "p}~w"}}));
+}
+
+TEST_F(ReceiveTest, ABareEnterGoesToTheLoginAsItIs) {
+  server.Connect(1, kLoggingIn, 1);
+  Receive(1, {"\r\n"});
+  EXPECT_EQ(Sent(1), "");
+  EXPECT_EQ(Line(1).substate, 1);
+  EXPECT_EQ(server.loginCalls, (std::vector<Call>{{1, ""}}));
+}
+
+TEST_F(ReceiveTest, ARestartedLoginBeginsAgain) {
+  server.Connect(2, kChatUser, 4);
+  Receive(2, {"\r\n"});
+  EXPECT_EQ(Sent(2), "\x01\x01\x01Welcome to Tellarium QVS-00\r\nEnter PASSWORD or <RETURN>\r\n-->");
+  EXPECT_EQ(Line(2).status, kLoggingIn);
+  EXPECT_EQ(Line(2).substate, 1);
+}
+
+// --- a completed line by status -----------------------------------------------------
+
+TEST_F(ReceiveTest, AnEmptyChatLineReleasesHeldOutputAndChecksTheTimeLimit) {
+  server.Connect(2, kChatUser, 3);
+  server.heldOutput[2].Append(std::string("news") + HeldOutput::kEndMark);
+  Receive(2, {"x", "\b"});
+  EXPECT_TRUE(server.typing[2]);
+  server.BOut();
+  EXPECT_EQ(Sent(2), "x\b \b");
+  Receive(2, {"\r\n"});
+  EXPECT_EQ(Sent(2), "\r\nnews\r\n");
+  EXPECT_FALSE(server.typing[2]);
+  EXPECT_EQ(server.timeOutCalls, (std::vector<int16_t>{2}));
+}
+
+TEST_F(ReceiveTest, LinksTakeTheirLinesRawAndUnechoed) {
+  server.Connect(3, kDDialLink);
+  server.Connect(4, kQvsLink);
+  Receive(3, {"#1}~", "x\r\n"});
+  Receive(4, {"~12/hi\r"});
+  EXPECT_EQ(Sent(3), "");
+  EXPECT_EQ(Sent(4), "");
+  EXPECT_EQ(server.linkCalls, (std::vector<Call>{{3, "#1}~x"}, {-1, "~12/hi"}}));
+  EXPECT_EQ(server.receiveBuffer[3], "");
+}
+
+TEST_F(ReceiveTest, AClosedConnectionFreesTheLine) {
+  server.Connect(2, kChatUser);
+  Line(2).sgaAgreed = Line(2).echoAgreed = true;
+  Line(2).handle = "Max";
+  server.receiveBuffer[2] = "half";
+  server.typing[2] = true;
+  server.heldOutput[2].Append(std::string("m") + HeldOutput::kEndMark);
+  server.Port(2).state = tntlib::tntClosed;
+  Receive(2, {""});
+  const LineState& line = Line(2);
+  EXPECT_EQ(line.status, kOffline);
+  EXPECT_EQ(line.handle.Trimmed(), "");
+  EXPECT_EQ(line.clientVersion.Trimmed(), "V2.00");
+  EXPECT_TRUE(line.sgaPending);
+  EXPECT_TRUE(line.echoRequested);
+  EXPECT_FALSE(line.sgaAgreed);
+  EXPECT_FALSE(line.echoAgreed);
+  EXPECT_EQ(server.receiveBuffer[2], "");
+  EXPECT_FALSE(server.typing[2]);
+  EXPECT_FALSE(server.heldOutput[2].HasMessage());
+  EXPECT_TRUE(server.Port(2).closes.empty());
+
+  server.Connect(2, kChatUser);
+  server.lgoff(2);
+  EXPECT_EQ(server.Port(2).closes, (std::vector<bool>{true}));
+}
+
+// Bytes past the bound are dropped, unechoed, until the line ends.
+TEST_F(ReceiveTest, AnEndlessLineIsBounded) {
+  server.Connect(1, kLoggingIn, 1);
+  const std::string piece(32766, 'x');
+  for (int i = 0; i < 40; ++i) Receive(1, {piece});
+  const std::size_t kept = server.receiveBuffer[1].size();
+  EXPECT_LT(kept, 40 * piece.size());
+  EXPECT_GE(kept, 4096u);
+  EXPECT_EQ(Sent(1), std::string(kept, '*'));
+  Receive(1, {"\r"});
+  ASSERT_EQ(server.loginCalls.size(), 1u);
+  EXPECT_EQ(server.loginCalls[0].text.size(), kept);
+}
+
+// --- client packets ----------------------------------------------------------------
+
+TEST_F(ReceiveTest, EveryLineMayNameItsClientVersion) {
+  server.Connect(1, kLoggingIn, 0);
+  Receive(1, {"\x01V1.23\r\n"});
+  EXPECT_EQ(Line(1).clientVersion.Trimmed(), "V1.23");
+  EXPECT_EQ(Line(1).lineType, kClientLine);
+  EXPECT_EQ(Sent(1), "");
+  EXPECT_EQ(Line(1).substate, 0);  // the packet is not the answer to the greeting
+}
+
+TEST_F(ReceiveTest, ConfigurationPacketsOnlyFromLevel4ChatUsers) {
+  const std::string packet = "\x01" "3|9|8|7|6|";
+  const auto before = server.config.options;
+  const std::vector<std::pair<int16_t, int16_t>> refused = {{kLoggingIn, 4}, {kChatUser, 3}, {kDDialLink, 4}};
+  for (auto [status, level] : refused) {
+    server.Connect(2, status, 1);
+    Line(2).level = level;
+    Receive(2, {packet});
+    EXPECT_EQ(Sent(2), kPrefix + "Insufficient Security Clearance.\r\n") << status << " " << level;
+    EXPECT_EQ(server.config.options, before);
+  }
+  server.Connect(2, kChatUser);
+  Line(2).level = 4;
+  Receive(2, {packet});
+  EXPECT_EQ(Sent(2), kPrefix + "Done.\r\n");
+  EXPECT_EQ(server.config.options[1], 9);
+}
+
+TEST_F(ReceiveTest, ALinesSessionDataNeedsTheLineEditLevel) {
+  server.config.options[3] = 3;
+  server.Connect(2, kChatUser);
+  Line(2).level = 2;
+  Receive(2, {"\x01" "1|5|Eve|1|1|False|False|False|"});
+  EXPECT_EQ(Sent(2), kPrefix + "Insufficient Security Clearance.\r\n");
+  EXPECT_EQ(Line(5).handle.Trimmed(), "");
+  Line(2).level = 3;
+  Receive(2, {"\x01" "1|5|Eve|1|1|False|False|False|"});
+  EXPECT_EQ(Sent(2), kPrefix + "Done.\r\n");
+  EXPECT_EQ(Line(5).handle.Trimmed(), "Eve");
+}
+
+TEST_F(ReceiveTest, AnAccountComesBackOnlyToTheAccountAskedFor) {
+  server.currentAccount = UserRecord{};
+  server.currentAccount.handle = "Someone";
+  server.currentAccount.flags[kFlagInUse] = true;
+  const std::string record = "\x02" + server.uassemble();
+  server.Connect(2, kChatUser);
+  Line(2).level = 4;
+  Receive(2, {record});
+  EXPECT_EQ(Sent(2), kPrefix + "Insufficient Security Clearance.\r\n");
+  EXPECT_FALSE(std::filesystem::exists("user005.qvs"));
+
+  Line(2).editAccount = "005";
+  Line(2).level = 3;
+  Receive(2, {record});
+  EXPECT_EQ(Sent(2), kPrefix + "Insufficient Security Clearance.\r\n");
+  EXPECT_FALSE(std::filesystem::exists("user005.qvs"));
+
+  Line(2).level = 4;
+  Receive(2, {record});
+  EXPECT_EQ(Sent(2), kPrefix + "User Info Saved.\r\n");
+  server.uread(5);
+  EXPECT_EQ(server.currentAccount.handle.Trimmed(), "Someone");
+}
+
+// --- terminal sessions -----------------------------------------------------------------
+
+class TerminalTest : public ReceiveTest {
+ protected:
+  void SetUp() override {
+    ReceiveTest::SetUp();
+    server.Connect(2, kOutdial, 2);  // the user side
+    server.Connect(6, kOutdial, 3);  // the outdial side
+    Line(2).pairedLine = 6;
+    Line(6).pairedLine = 2;
+  }
+};
+
+TEST_F(TerminalTest, DataPassesUnchangedBothWays) {
+  Receive(2, {"ls }~\r\n"});
+  Receive(6, {"\x1b[0m\r\n"});
+  EXPECT_EQ(Sent(6), "ls }~\r\n");
+  EXPECT_EQ(Sent(2), "\x1b[0m\r\n");
+}
+
+TEST_F(TerminalTest, AGraveAccentAloneEndsTheSession) {
+  Receive(2, {"`"});
+  EXPECT_EQ(Sent(2), kPrefix + "Terminal Exited.\r\n");
+  EXPECT_EQ(Sent(6), "");
+  EXPECT_EQ(Line(2).status, kChatUser);
+  EXPECT_EQ(Line(2).substate, 0);
+  EXPECT_EQ(Line(6).substate, 4);
+}
+
+TEST_F(TerminalTest, TheFarEndHangingUpReturnsTheUserToChat) {
+  server.Port(6).state = tntlib::tntClosed;
+  Receive(6, {""});
+  EXPECT_EQ(Sent(2), kPrefix + "Outdial disconnected.\r\n");
+  EXPECT_EQ(Line(2).status, kChatUser);
+  EXPECT_EQ(Line(2).substate, 0);
+  EXPECT_EQ(Line(6).status, kOffline);
+}
+
+TEST_F(TerminalTest, TheUserHangingUpFreesBothLines) {
+  server.Port(2).state = tntlib::tntClosed;
+  Receive(2, {""});
+  EXPECT_EQ(server.Port(6).closes, (std::vector<bool>{true}));
+  EXPECT_EQ(Line(6).status, kOffline);
+  EXPECT_EQ(Line(2).status, kOffline);
+}
+
+TEST_F(TerminalTest, TheOutdialConnectingTellsTheUser) {
+  Line(2).status = kChatUser;
+  Line(2).substate = 0;
+  Line(6).substate = 1;
+  server.Port(6).state = tntlib::tntConnected;
+  server.Port(6).RaiseConnect("10.0.0.9");
+  EXPECT_EQ(Sent(2), kPrefix + "Terminal connected. ` to Exit.\r\n");
+  EXPECT_EQ(server.Port(6).commands, (std::vector<testing::SentCommand>{{251, 1, ""}}));
+  EXPECT_EQ(Sent(6), "");
+  EXPECT_EQ(Line(2).status, kOutdial);
+  EXPECT_EQ(Line(2).substate, 2);
+  EXPECT_EQ(Line(2).pairedLine, 6);
+  EXPECT_EQ(Line(6).substate, 3);
+  EXPECT_EQ(Line(6).remoteAddress.Trimmed(), "10.0.0.9");
+}
+
+}  // namespace
+}  // namespace tellarium

@@ -1,0 +1,173 @@
+// A stand-in for the telnet control: it answers the dispatch ids the server
+// uses, records what the server sent, and raises events on request.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/automation.h"
+#include "server/core/server.h"
+#include "support/scratch_directory.h"
+#include "telnetctl/korvatel.h"
+
+namespace tellarium::testing {
+
+struct SentCommand {
+  int16_t command;
+  int16_t option;
+  std::string subOption;
+  bool operator==(const SentCommand&) const = default;
+};
+
+class FakeControl final : public platform::Component {
+ public:
+  using Variant = platform::Variant;
+
+  platform::InvokeResult Invoke(int32_t id, platform::InvokeKind kind, std::span<Variant> args,
+                                Variant* result) override {
+    using platform::InvokeKind;
+    if (kind == InvokeKind::kPropertyPut) {
+      if (id == tntlib::kDispLocalPort) localPort = args[0].as_int32();
+      if (id == tntlib::kDispReuseAddr) reuseAddr = args[0].as_bool();
+      return platform::InvokeResult::kOk;
+    }
+    if (kind == InvokeKind::kPropertyGet) {
+      if (id == tntlib::kDispState && result) *result = Variant::Int16(state);
+      if (id == tntlib::kDispLocalPort && result) *result = Variant::Int32(localPort);
+      return platform::InvokeResult::kOk;
+    }
+    bool ok = true;
+    switch (id) {
+      case tntlib::kDispSend:
+        ok = state == tntlib::tntConnected;
+        if (ok) sent += args[0].as_text();
+        break;
+      case tntlib::kDispSendCmd:
+        commands.push_back({args[0].as_int16(), args[1].as_int16(), args[2].as_text()});
+        break;
+      case tntlib::kDispClose:
+        closes.push_back(args[0].as_bool());
+        state = args[0].as_bool() ? tntlib::tntClosed : tntlib::tntClosing;
+        break;
+      case tntlib::kDispListen:
+        ok = listenResult;
+        if (ok) state = tntlib::tntListening;
+        break;
+      case tntlib::kDispAccept:
+        accepted.push_back(args[0].as_int32());
+        state = tntlib::tntConnected;
+        RaiseConnect("127.0.0.1");
+        break;
+      default: break;
+    }
+    if (result) *result = Variant::Bool(ok);
+    return platform::InvokeResult::kOk;
+  }
+  void Advise(platform::EventSink* s) override { sink = s; }
+  void SetUserMode(bool) override {}
+  void SaveProperties(platform::PropertyBag&) override {}
+  void LoadProperties(const platform::PropertyBag&) override {}
+  void ResetProperties() override {}
+  bool IsModified() const override { return false; }
+
+  void RaiseConnect(const std::string& remote) {
+    std::array<Variant, 4> args{Variant::Text(remote), Variant::Text("127.0.0.1"), Variant::Int32(23),
+                                Variant::Text("host")};
+    if (sink) sink->OnEvent(tntlib::kEventOnConnect, args);
+  }
+  void RaiseRecv(const std::string& data) {
+    std::array<Variant, 1> args{Variant::Text(data)};
+    if (sink) sink->OnEvent(tntlib::kEventOnRecv, args);
+  }
+  void RaiseCmd(int16_t command, int16_t option) {
+    Variant empty = Variant::Text("");
+    std::array<Variant, 3> args{Variant::Int16(command), Variant::Int16(option), Variant::Ref(&empty)};
+    if (sink) sink->OnEvent(tntlib::kEventOnCmd, args);
+  }
+  void RaiseAccept(int32_t session) {
+    std::array<Variant, 1> args{Variant::Int32(session)};
+    if (sink) sink->OnEvent(tntlib::kEventOnAccept, args);
+  }
+  // What was sent since the last call.
+  std::string TakeSent() { return std::exchange(sent, {}); }
+
+  int16_t state = tntlib::tntClosed;
+  int32_t localPort = 0;
+  bool reuseAddr = false;
+  bool listenResult = true;
+  std::string sent;
+  std::vector<SentCommand> commands;
+  std::vector<bool> closes;
+  std::vector<int32_t> accepted;
+  platform::EventSink* sink = nullptr;
+};
+
+// A server whose controls are fakes, created in the server's order: the
+// main-port listener, the line #0 listener, the lines 0..31, then refusals.
+// The routines later subsystems build are recorded instead.
+class FakeControlServer : public Server {
+ public:
+  FakeControl& Listener() { return *fakes_[0]; }
+  FakeControl& Line0() { return *fakes_[1]; }
+  FakeControl& Port(int line) { return *fakes_[static_cast<std::size_t>(line) + 2]; }
+  std::size_t RefusalCount() const { return fakes_.size() - 2 - (kMaxMainLines + 1); }
+  FakeControl& Refusal(std::size_t i) { return *fakes_[2 + kMaxMainLines + 1 + i]; }
+
+  // A connected line in the given state.
+  void Connect(int16_t line, int16_t status, int16_t substate = 0) {
+    Port(line).state = tntlib::tntConnected;
+    lines[static_cast<std::size_t>(line)].status = status;
+    lines[static_cast<std::size_t>(line)].substate = substate;
+    lines[static_cast<std::size_t>(line)].lineType = kTelnetLine;
+  }
+
+  void LoginControl(int16_t line) override { loginCalls.push_back({line, inputLine[static_cast<std::size_t>(line)]}); }
+  void CommandStack(int16_t line) override { commandCalls.push_back({line, inputLine[static_cast<std::size_t>(line)]}); }
+  void FromDDL(std::string a, int16_t lneorg, int16_t) override { linkCalls.push_back({lneorg, a}); }
+  void FromQVS(std::string a, int16_t, int16_t) override { linkCalls.push_back({-1, a}); }
+  void TmeOut(int16_t line) override { timeOutCalls.push_back(line); }
+
+  struct Call {
+    int16_t line;
+    std::string text;
+    bool operator==(const Call&) const = default;
+  };
+  std::vector<Call> loginCalls, commandCalls, linkCalls;
+  std::vector<int16_t> timeOutCalls;
+
+ protected:
+  std::unique_ptr<platform::Component> NewControlComponent() override {
+    auto fake = std::make_unique<FakeControl>();
+    fakes_.push_back(fake.get());
+    return fake;
+  }
+
+ private:
+  std::vector<FakeControl*> fakes_;
+};
+
+}  // namespace tellarium::testing
+
+namespace tellarium::testing {
+
+// A started station in a scratch directory, with fake controls.
+class FakeStationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scratch_.Enter();
+    server.Startup();
+    server.CreateControls();
+  }
+  std::string ErrorLog() const { return ReadFile("error.log"); }
+
+  ScratchDirectory scratch_;
+  FakeControlServer server;
+};
+
+}  // namespace tellarium::testing
