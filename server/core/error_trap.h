@@ -54,6 +54,19 @@ class ErrorTrap {
 
   template <class Statement>
   void operator()(Statement&& statement) const {
+    Run(statement, {});
+  }
+
+  // The same, with lines about the routine's arguments after the entry
+  // ("Output Line: 3" ...), each ending in CR LF.
+  template <class Statement>
+  void WithDetails(const std::string& details, Statement&& statement) const {
+    Run(statement, details);
+  }
+
+ private:
+  template <class Statement>
+  void Run(Statement& statement, const std::string& details) const {
     if (*debugMode_) {
       statement();
       return;
@@ -61,11 +74,10 @@ class ErrorTrap {
     try {
       statement();
     } catch (const RunTimeError& error) {
-      AppendToErrorLog(ErrorLogEntry(routine_, error));
+      AppendToErrorLog(ErrorLogEntry(routine_, error) + details);
     }
   }
 
- private:
   std::string_view routine_;
   const bool* debugMode_;
 };

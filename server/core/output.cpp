@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/loop.h"
+#include "server/core/number_text.h"
 #include "server/core/server.h"
 #include "telnetctl/korvatel.h"
 
@@ -18,20 +19,7 @@ constexpr char kCaretMark = '^';
 
 // The routines' error entries carry their arguments after the standard lines.
 std::string NumberLine(std::string_view label, int value) {
-  return std::string(label) + (value >= 0 ? " " : "") + std::to_string(value) + "\r\n";
-}
-
-template <class Statement>
-void TrapWithDetails(std::string_view routine, bool debugMode, const std::string& details, Statement&& statement) {
-  if (debugMode) {
-    statement();
-    return;
-  }
-  try {
-    statement();
-  } catch (const RunTimeError& error) {
-    AppendToErrorLog(ErrorLogEntry(routine, error) + details);
-  }
+  return std::string(label) + SignedNumberText(value) + "\r\n";
 }
 
 bool IsClientPacketMode(int16_t cmode) { return cmode == 7 || cmode == 8 || cmode == 9; }
@@ -70,7 +58,7 @@ std::string Server::FormatOutput(int16_t l, int16_t cmode, const std::string& da
 void Server::send(int16_t l, int16_t cmode, std::string dat) {
   const std::string details = NumberLine("Output Line:", l) + NumberLine("Output Mode:", cmode) +
                               "Output String:" + dat + "\r\n";
-  TrapWithDetails("Send", debugMode, details, [&] {
+  Trap("Send").WithDetails(details, [&] {
     platform::Pump();
     dat = FormatOutput(l, cmode, dat);
     if (LineAt(l).lineType == kTelnetLine) dat = caret(dat);
@@ -129,7 +117,7 @@ std::string Server::ANSI(int16_t fgrnd, int16_t bkgrnd, bool blink, bool intensi
 std::string Server::Ltrans3(int16_t a) {
   std::string code;
   const std::string details = NumberLine("Current Line:", currentLine) + "Input String:" + std::to_string(a) + "\r\n";
-  TrapWithDetails("Ltrans3", debugMode, details, [&] {
+  Trap("Ltrans3").WithDetails(details, [&] {
     const int decade = a / 10;
     const int digit = a % 10;
     if (a < 0 || a > kHighestCodedLine || digit >= kCodeDigits) return;
@@ -142,7 +130,7 @@ std::string Server::Ltrans3(int16_t a) {
 std::string Server::LTrans2(std::string a) {
   std::string out;
   const std::string details = NumberLine("Current Line:", currentLine) + "Input String:" + a + "\r\n";
-  TrapWithDetails("ltrans2", debugMode, details, [&] {
+  Trap("ltrans2").WithDetails(details, [&] {
     for (char c : a) {
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
       if ((c >= '0' && c <= '9') || c == '#') {

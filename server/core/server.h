@@ -13,6 +13,8 @@
 //   core/output.cpp           output modes, send, BOut, caret, ANSI, Ltrans3, LTrans2
 //   session/responses.cpp     Response
 //   session/logoff.cpp        lgoff, the line's reset and its connection's close
+//   session/login.cpp         LoginControl
+//   session/loginout.cpp      Loginout, the login and logoff announcements
 //   core/time_texts.cpp       tme, dte
 //   session/log_id.cpp        LogId
 //   session/message_slots.cpp Sltchk, RvsSltChk, ReadSlot, WriteSlot
@@ -156,6 +158,43 @@ class Server : public ServerTables {
   // the account's line, if one is online.
   void Esend(int16_t acc);
 
+  // === Sessions: logoff (section of the logoff work) ===
+  // session/loginout.cpp: tells every line of line li's login (md 1) or
+  // logoff (md 2), each at most once per session; a logoff only when its
+  // login was announced.
+  void Loginout(int16_t li, int16_t md);
+  // A member line: account "000" or a positive account number.
+  static bool MemberAccount(const FixedText<3>& account);
+  // session/logoff.cpp: closes the line's connection once what is queued for
+  // it has gone out; a peer that reads nothing is cut off after kCloseGraceMs.
+  static constexpr uint32_t kCloseGraceMs = 5000;
+
+  // === Sessions: login (section of the login work) ===
+  // session/login.cpp: the steps of LoginControl (declared with the routines
+  // the line dispatch calls).
+ private:
+  // False when the login ends here: the account is in use on another line.
+  bool IdentifyCaller(int16_t line, const std::string& account, const std::string& password);
+  void TakeAccount(int16_t line, const std::string& account);
+  void MakeGuest(int16_t line);
+  int16_t LineWithAccount(int16_t line, const std::string& account);
+  void RefuseDuplicate(int16_t line, int16_t other, const std::string& account);
+  std::string DuplicateLogText(int16_t other, const std::string& account);
+  // False when the line is refused.
+  bool AdmitMember(int16_t line);
+  bool AdmitGuest(int16_t line);
+  void ApplyLineKind(LineState& state);
+  void RefuseOnLine0(int16_t line, std::string_view notice);
+  bool StillLoggingIn(int16_t line);
+  void SendPostLoginMessage(int16_t line, std::string_view slot);
+  void FinishLogin(int16_t line);
+  void StartSession(int16_t line);
+  void SendLoginNotices(int16_t line);
+  void SendMailOrHelpNotice(int16_t line);
+  // ANSI for line `line` instead of currentLine; bold on black.
+  std::string AnsiFor(int16_t line, int16_t fgrnd, bool blink, bool reset);
+
+ public:
   // === Routines the line dispatch calls that later subsystems build ===
   // Virtual so that tests can watch the dispatch reach them.
   virtual void LoginControl(int16_t line);                       // session/login.cpp
@@ -348,6 +387,24 @@ class Server : public ServerTables {
   NotCopied<SessionTimerWindow> sessionTimers_;
   SessionTimerWindow& SessionTimers();
   double timeoutTimerDay_ = 0;  // the day TimeoutTimer last saw
+
+  // === Sessions: logoff (private; logoff work) ===
+  void StampLastCall();
+  void RecordLastCaller(int16_t line);
+  void SaveAccountAtLogoff(int16_t line);
+  bool LineIsFree(int16_t line);
+  bool TakeAnnouncement(int16_t li, int16_t md);
+  std::string AnnouncementText(int16_t li, int16_t md);
+  void LogLogoff(int16_t li);
+  void DeliverAnnouncement(int16_t k, int16_t li, int16_t md, const std::string& text);
+  // Aborts a graceful close still under way when its grace has run out.
+  struct CloseTimerWindow final : platform::MessageTarget {
+    explicit CloseTimerWindow(Server& s) : server(s) {}
+    void HandleMessage(uint32_t message, uint64_t wparam, int64_t lparam) override;
+    Server& server;
+  };
+  NotCopied<CloseTimerWindow> closeTimers_;
+  void AbortCloseIfStillClosing(int16_t line);
 
   // === Logs, backlog, time texts and the sysop console (private; console work) ===
   // System log.

@@ -1,21 +1,127 @@
-// Logoff: the single exit of every line.
+// Logoff: the single exit of every line, whatever ended the session.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/loop.h"
+#include "server/core/dates.h"
+#include "server/core/record_layouts.h"
 #include "server/core/server.h"
+#include "server/core/text_fields.h"
 #include "telnetctl/korvatel.h"
 
 namespace tellarium {
+namespace {
 
-// For now a logoff frees the line. The full logoff adds, before the reset: the
-// station's last call time, the thank-you text, the last-callers list, the
-// logoff announcement (Loginout), the account's counters and index entry, the
-// channel place, the "KLICK!" text and the sysop display refresh.
+// Why the line is leaving, as its substate says.
+constexpr int16_t kNormalLogoff = 0;
+constexpr int16_t kKilled = 2;
+
+// A counter raised by the minutes online; a sum past its range is an Overflow.
+void AddMinutes(int32_t& counter, double minutes) {
+  const double sum = std::nearbyint(static_cast<double>(counter) + minutes);
+  if (sum < std::numeric_limits<int32_t>::min() || sum > std::numeric_limits<int32_t>::max()) {
+    Raise(ErrorNumber::kOverflow);
+  }
+  counter = static_cast<int32_t>(sum);
+}
+
+int16_t AccountNumber(const FixedText<3>& account) { return ToInt16(LeadingNumber(account.Raw())); }
+
+}  // namespace
+
+bool Server::MemberAccount(const FixedText<3>& account) {
+  return account.Raw() == "000" || LeadingNumber(account.Raw()) > 0;
+}
+
+// Each step reads the line afresh: the sends and the announcement let other
+// events run. A line that has already been logged off has nothing to end, so
+// a second call (such as the close notice of the line's own connection) does
+// nothing.
 void Server::lgoff(int16_t line) {
   const ErrorTrap trap = Trap("Lgoff");
+  bool free = false;
+  trap([&] { free = LineIsFree(line); });
+  if (free) return;
+  trap([&] { StampLastCall(); });
+  trap([&] {
+    if (LineAt(line).substate == kNormalLogoff) send(line, 4, "Thank you for using Tellarium!");
+  });
+  trap([&] {
+    if (LineAt(line).status == kChatUser) RecordLastCaller(line);
+  });
+  trap([&] { Loginout(line, 2); });
+  trap([&] {
+    if (MemberAccount(LineAt(line).account)) SaveAccountAtLogoff(line);
+  });
+  trap([&] { LeaveChannel(line); });
+  trap([&] {
+    if (LineAt(line).substate == kKilled) send(line, 5, "KLICK!");
+  });
   trap([&] { ResetLine(line); });
+  trap([&] { SysScreen(); });
   trap([&] { CloseConnection(line); });
 }
 
+// Reset, with no caller and no connection.
+bool Server::LineIsFree(int16_t line) {
+  const LineState& state = LineAt(line);
+  return state.status == kOffline && state.handle.Trimmed().empty() && state.account.Trimmed().empty() &&
+         !Connected(line);
+}
+
+// The station's last call, in record 3 of config.qvs at once.
+void Server::StampLastCall() {
+  const std::tm now = platform::LocalNow();
+  config.lastCallDate = DateText(now);
+  config.lastCallTime = TimeText(now);
+  WriteConfigRecord<CallRecord>(kCallRecordNumber);
+}
+
+// The caller goes first in the list of the last ten, and the whole list to
+// lastcalls.qvs.
+void Server::RecordLastCaller(int16_t line) {
+  const LineState& state = LineAt(line);
+  const std::tm now = platform::LocalNow();
+  std::move_backward(lastCallers.begin(), lastCallers.end() - 1, lastCallers.end());
+  LastCallerRecord& caller = lastCallers[0];
+  caller.handle = state.handle.Raw();
+  caller.account = state.account.Raw();
+  caller.lineCode = std::to_string(line).substr(0, 1);
+  caller.time = TimeText(now).substr(0, 5);
+  caller.date = DateText(now);
+  caller.inUse = true;
+  const ErrorTrap trap = Trap("Lgoff");
+  for (int entry = 0; entry < kLastCallerCount; ++entry) {
+    trap([&] { PutRecord<LastCallerLayout>(kLastCallsFile, entry + 1, lastCallers[static_cast<std::size_t>(entry)]); });
+  }
+}
+
+// The member's account takes the session: its handle, the minutes online in
+// both counters and the time of the call; the index lists the account.
+void Server::SaveAccountAtLogoff(int16_t line) {
+  const ErrorTrap trap = Trap("Lgoff");
+  const LineState& state = LineAt(line);
+  const int16_t acc = AccountNumber(state.account);
+  if (acc < 0 || acc >= kAccountCount) Raise(ErrorNumber::kSubscriptOutOfRange);
+  const std::tm now = platform::LocalNow();
+  uread(acc);
+  currentAccount.handle = state.handle.Raw();
+  trap([&] { AddMinutes(currentAccount.counter1, state.onlineTime); });
+  trap([&] { AddMinutes(currentAccount.counter2, state.onlineTime); });
+  currentAccount.lastCallDate = DateText(now);
+  currentAccount.lastCallTime = TimeText(now);
+  uwrite(acc);
+  AccountIndexEntry& entry = accountIndex[static_cast<std::size_t>(acc)];
+  if (!entry.inUse) ++accountCount;
+  entry.inUse = true;
+  entry.name = state.handle.Trimmed();
+}
+
 // The line is free again and remembers nothing of its caller; logoffAnnounced
-// stays set until the next login.
+// stays set until the next login. No partner: -1, since 0 is a line.
 void Server::ResetLine(int16_t line) {
   LineState& state = LineAt(line);
   state.status = kOffline;
@@ -26,7 +132,7 @@ void Server::ResetLine(int16_t line) {
   state.account = "";
   state.channel = 0;
   state.linkChannels = "";
-  state.pairedLine = 0;
+  state.pairedLine = -1;
   state.lineSpacing = false;
   state.mailCount = 0;
   state.loginAnnounced = false;
@@ -44,9 +150,28 @@ void Server::ResetLine(int16_t line) {
   heldOutput[i].Clear();
 }
 
-// Only a connection that is still up is closed, at once.
+// A connection that is still up is closed gracefully, so the caller reads
+// everything sent before (the farewell texts); an abortive close would throw
+// them away. The grace is bounded: a close still under way after
+// kCloseGraceMs (a peer that reads nothing) is aborted, so the line is free
+// again within that time.
 void Server::CloseConnection(int16_t line) {
-  if (Connected(line)) PortControl(line).Close(true);
+  if (!Connected(line)) return;
+  PortControl(line).Close(false);
+  CloseTimerWindow& timers = closeTimers_ ? *closeTimers_.get() : closeTimers_.Emplace(*this);
+  platform::SetTimer(timers.target_id(), static_cast<uint32_t>(line), kCloseGraceMs);
+}
+
+void Server::CloseTimerWindow::HandleMessage(uint32_t message, uint64_t wparam, int64_t) {
+  if (message != platform::kTimerMessage) return;
+  platform::KillTimer(target_id(), static_cast<uint32_t>(wparam));
+  if (wparam < static_cast<uint64_t>(kLineCount)) server.AbortCloseIfStillClosing(static_cast<int16_t>(wparam));
+}
+
+// A line whose close has finished, or that took a new caller meanwhile, is
+// left alone.
+void Server::AbortCloseIfStillClosing(int16_t line) {
+  if (controls_ && PortControl(line).State() == tntlib::tntClosing) PortControl(line).Close(true);
 }
 
 }  // namespace tellarium

@@ -172,7 +172,7 @@ TEST_F(Timers, AWarnedUserIsLoggedOffThirtySecondsAfterTheFirstNotice) {
   Advance(1);
   EXPECT_EQ(server.logoffs, std::vector<int16_t>{1});
   EXPECT_EQ(Line(1).status, kOffline);
-  EXPECT_EQ(server.Port(1).closes, std::vector<bool>{true});
+  EXPECT_EQ(server.Port(1).closes, std::vector<bool>{false});
   EXPECT_EQ(Line(2).status, kChatUser);
   EXPECT_FALSE(server.TimerEnabled(SessionTimer::TimeoutTimer));
 }
