@@ -13,22 +13,13 @@
 #include "server/core/record_layouts.h"
 #include "support/fake_control.h"
 #include "support/loopback_client.h"
+#include "support/server_fixture.h"
 
 namespace tellarium {
 namespace {
 
 // 6 December 2026, 14:35:20 local time.
-std::time_t AfternoonOfTheSixth() {
-  std::tm local{};
-  local.tm_year = 2026 - 1900;
-  local.tm_mon = 11;
-  local.tm_mday = 6;
-  local.tm_hour = 14;
-  local.tm_min = 35;
-  local.tm_sec = 20;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
+std::time_t AfternoonOfTheSixth() { return testing::LocalTime(2026, 12, 6, 14, 35, 20); }
 
 // A started station with fake controls, under a clock that moves when told.
 class Logoff : public ::testing::Test {

@@ -15,15 +15,9 @@ namespace {
 
 constexpr std::time_t kSixDecember2026Noon = 1796558400;  // 2026-12-06 12:00:00 UTC
 
-class StartupTest : public testing::ServerTest {
+class StartupTest : public testing::ClockedServerTest {
  protected:
-  void SetUp() override {
-    ServerTest::SetUp();
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    platform::SetClock(&clock_);
-  }
-  void TearDown() override { platform::SetClock(nullptr); }
+  StartupTest() : ClockedServerTest(kSixDecember2026Noon) {}
 
   // A fresh server object started in the same directory.
   Server& Restart() {
@@ -46,7 +40,6 @@ class StartupTest : public testing::ServerTest {
     return bytes;
   }
 
-  platform::ManualClock clock_{kSixDecember2026Noon};
 };
 
 TEST_F(StartupTest, FirstStartFillsEveryTableWithDefaults) {

@@ -28,15 +28,9 @@ std::vector<std::string> LinesOf(const std::string& text) {
   return lines;
 }
 
-class SystemLogTest : public testing::ServerTest {
+class SystemLogTest : public testing::ClockedServerTest {
  protected:
-  void SetUp() override {
-    ServerTest::SetUp();
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    platform::SetClock(&clock_);
-  }
-  void TearDown() override { platform::SetClock(nullptr); }
+  SystemLogTest() : ClockedServerTest(kSixDecember2026At130509) {}
 
   std::vector<std::string> LogFile() const { return LinesOf(testing::ReadFile("qvtalk.log")); }
   std::vector<std::string> LogInMemory() const {
@@ -49,7 +43,6 @@ class SystemLogTest : public testing::ServerTest {
     return *restarted_;
   }
 
-  platform::ManualClock clock_{kSixDecember2026At130509};
   std::unique_ptr<Server> restarted_;
 };
 

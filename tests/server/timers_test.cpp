@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/loop.h"
 #include "support/fake_control.h"
+#include "support/server_fixture.h"
 
 namespace tellarium {
 namespace {
@@ -14,16 +15,7 @@ using SessionTimer = Server::SessionTimer;
 
 // 6 December 2026, 23:59:00 local time: TimeoutTimer's first tick is on the
 // start day, OnlineTimer's first tick on the next.
-std::time_t OneMinuteBeforeMidnight() {
-  std::tm local{};
-  local.tm_year = 2026 - 1900;
-  local.tm_mon = 11;
-  local.tm_mday = 6;
-  local.tm_hour = 23;
-  local.tm_min = 59;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
+std::time_t OneMinuteBeforeMidnight() { return testing::LocalTime(2026, 12, 6, 23, 59); }
 
 // The real TmeOut, and lgoff recorded on its way through.
 class TimerServer : public testing::FakeControlServer {

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <memory>
 
+#include "platform/clock.h"
 #include "server/core/server.h"
 #include "support/scratch_directory.h"
 
@@ -19,6 +22,34 @@ class ServerTest : public ::testing::Test {
   ScratchDirectory scratch_;
   std::unique_ptr<Server> owned_ = std::make_unique<Server>();
   Server& server = *owned_;
+};
+
+// A moment of local time, for the clocks tests set.
+inline std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second = 0) {
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_sec = second;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+// A server whose clock stands at `start`, in UTC, until the test moves it.
+class ClockedServerTest : public ServerTest {
+ protected:
+  explicit ClockedServerTest(std::time_t start) : clock_(start) {}
+  void SetUp() override {
+    ServerTest::SetUp();
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    platform::SetClock(&clock_);
+  }
+  void TearDown() override { platform::SetClock(nullptr); }
+
+  platform::ManualClock clock_;
 };
 
 }  // namespace tellarium::testing
