@@ -69,11 +69,12 @@ void Server::TimerWindow::HandleMessage(uint32_t message, uint64_t wparam, int64
 }
 
 // The lowest free main port takes the caller; currentLine is left at that
-// line, or at maxLines + 1 when none was free.
+// line, or at maxLines + 1 when none was free. A line still being logged off
+// is not free, though its connection may be closed already.
 void Server::OnListenerAccept(int32_t nNewSession) {
   for (currentLine = 1; currentLine <= config.maxLines; ++currentLine) {
     TelnetControl& line = PortControl(currentLine);
-    if (line.State() == tntlib::tntClosed) {
+    if (line.State() == tntlib::tntClosed && !LoggingOff(currentLine)) {
       line.Accept(nNewSession);
       return;
     }
@@ -82,7 +83,7 @@ void Server::OnListenerAccept(int32_t nNewSession) {
 }
 
 void Server::OnLine0Accept(int32_t nNewSession) {
-  if (PortControl(0).State() != tntlib::tntClosed) {
+  if (PortControl(0).State() != tntlib::tntClosed || LoggingOff(0)) {
     Refuse(nNewSession, "Sorry, line #0 is in use. Try the main ports.");
     return;
   }
@@ -110,10 +111,11 @@ TelnetControl& Server::FreeRefusalControl() {
   return *Full.front();
 }
 
-void Server::OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr) {
+void Server::OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, const std::string& sSessionDotAddr) {
   Trap("Port Connect")([&] {
     LineState& line = LineAt(Index);
     line.remoteAddress = sRemoteDotAddr;
+    sessionAddress_[static_cast<std::size_t>(Index)] = sSessionDotAddr;
     ClearConnectionState(Index);
     if (line.status == kOutdial && line.substate == kOutdialPending) {
       CompleteOutdial(Index);

@@ -49,6 +49,10 @@ void Server::OnPortRecv(int16_t Index, const std::string& received) {
   Trap("Port Recv")([&] {
     LineAt(Index);  // a line outside the table ends here
     const auto i = static_cast<std::size_t>(Index);
+    // A line being closed takes no more input: a line typed during the close
+    // would otherwise start another login or reach the chat. Its close notice
+    // (empty data) still ends the session.
+    if (!received.empty() && Closing(Index)) return;
     RestartLoginIfAsked(Index);
     if (RelayTerminal(Index, received)) return;
     if (received.empty()) {
@@ -96,8 +100,9 @@ bool Server::RelayTerminal(int16_t Index, const std::string& data) {
   } else if (!data.empty()) {
     if (Connected(paired)) PortControl(paired).Send(data);
   } else if (line.substate == kInRemote) {
-    // The user hung up: the outdial goes, and this line is freed too.
-    if (Connected(paired)) PortControl(paired).Close(true);
+    // The user hung up: the outdial goes (after what is queued for it), and
+    // this line is freed too.
+    CloseConnection(paired);
     LineAt(paired).status = kOffline;
     lgoff(Index);
   } else {

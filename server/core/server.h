@@ -25,6 +25,10 @@
 //   console/status_display.cpp  SysScreen
 //   console/screen_forms.cpp    SysScreenFile, SysTelScrn, SysTelDisp, SysTelOperate
 //   console/sysop_console.h     the console the status display is shown on
+//   commands/command_stack.cpp  CommandStack and the command table
+//   commands/screens.cpp        menus and information screens
+//   commands/lists.cpp          callers, members, autobiographies
+//   commands/own_settings.cpp   handle, autobiography, toggles, posting, quitting
 #pragma once
 
 #include <array>
@@ -99,7 +103,7 @@ class Server : public ServerTables {
   void StartBlogTimer();    // BOut every 100 ms
   void OnListenerAccept(int32_t nNewSession);
   void OnLine0Accept(int32_t nNewSession);
-  void OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr);
+  void OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, const std::string& sSessionDotAddr);
   void OnPortCmd(int16_t Index, int16_t nCommand, int16_t nOption);
   // core/receive.cpp: a received piece of a line (empty: the connection closed).
   void OnPortRecv(int16_t Index, const std::string& data);
@@ -165,6 +169,8 @@ class Server : public ServerTables {
   void Loginout(int16_t li, int16_t md);
   // A member line: account "000" or a positive account number.
   static bool MemberAccount(const FixedText<3>& account);
+  // The account number a line's account text reads as ("12 " is 12).
+  static int16_t AccountNumber(const FixedText<3>& account);
   // session/logoff.cpp: closes the line's connection once what is queued for
   // it has gone out; a peer that reads nothing is cut off after kCloseGraceMs.
   static constexpr uint32_t kCloseGraceMs = 5000;
@@ -295,8 +301,9 @@ class Server : public ServerTables {
   };
   struct PortEvents final : TelnetControlEvents {
     explicit PortEvents(Server& s) : server(s) {}
-    void OnConnect(int16_t index, const std::string& remote, const std::string&, int32_t, const std::string&) override {
-      server.OnPortConnect(index, remote);
+    void OnConnect(int16_t index, const std::string& remote, const std::string& session, int32_t,
+                   const std::string&) override {
+      server.OnPortConnect(index, remote, session);
     }
     void OnCmd(int16_t index, int16_t command, int16_t option, const std::string&) override {
       server.OnPortCmd(index, command, option);
@@ -365,6 +372,8 @@ class Server : public ServerTables {
   // whether its last piece ended in a bare carriage return.
   std::array<std::array<uint8_t, 256>, kLineCount> optionsSent_{};
   std::array<bool, kLineCount> afterBareCr_{};
+  // The station's own address on each line's connection.
+  std::array<std::string, kLineCount> sessionAddress_;
 
   // === End of the connections work ===
  private:
@@ -405,6 +414,13 @@ class Server : public ServerTables {
   };
   NotCopied<CloseTimerWindow> closeTimers_;
   void AbortCloseIfStillClosing(int16_t line);
+  // True while the line's connection is closing: its input is dropped.
+  bool Closing(int16_t line);
+  // Logoffs under way per line (one may run inside another). Such a line is
+  // given to no new caller: the rest of the logoff would reset its session
+  // and close its connection.
+  std::array<int8_t, kLineCount> loggingOff_{};
+  bool LoggingOff(int16_t line) const { return loggingOff_[static_cast<std::size_t>(line)] > 0; }
 
   // === Logs, backlog, time texts and the sysop console (private; console work) ===
   // System log.
@@ -428,6 +444,65 @@ class Server : public ServerTables {
   void ReadFormFields(TextFileReader& reader, ScreenForm& form, int16_t& count);
 
   StatusView* statusView_ = nullptr;
+
+  // === Commands (private; command work) ===
+ public:
+  // commands/command_stack.cpp: the handler a command text (without its "/")
+  // selects, or none. Two-letter codes are tried before one-letter ones.
+  using CommandHandler = void (Server::*)(int16_t line);
+  struct Command {
+    std::string_view code;
+    std::string_view purpose;
+    CommandHandler handler;
+  };
+  static const Command* SelectCommand(std::string_view commandText);
+  // links/qvs_protocol.cpp: the own link protocol's outbound hook.
+  void ToQVS(int16_t lneorg, std::string a);
+  // commands/screens.cpp: a screen file sent in chunks below kScreenChunk
+  // characters, letting events run between them.
+  static constexpr std::size_t kScreenChunk = 200;
+  void DumpScreen(int16_t line, const ScreenTable& screen);
+
+ private:
+  // commands/command_stack.cpp
+  void CommandNotBuilt(int16_t line);
+  // What a command answers: a mode-4 message and its line break.
+  void Answer(int16_t line, const std::string& text);
+  std::string& CommandText(int16_t line) { return InputLineAt(line); }
+  // commands/screens.cpp: "?", "*?", "I" and the information screens.
+  void MainMenuCommand(int16_t line);
+  void SysopMenuCommand(int16_t line);
+  void InformationCommand(int16_t line);
+  void ChannelInformation(int16_t line);
+  void StationScreen(int16_t line);
+  void ServerData(int16_t line);
+  std::string OperatingSystemLines();
+  int16_t LinesInUse();
+  void StationInformation(int16_t line);
+  void StationStatistics(int16_t line);
+  // commands/lists.cpp: who was and is on, and the members.
+  void LastCallersCommand(int16_t line);
+  void TimeCommand(int16_t line);
+  void ShowCommand(int16_t line);
+  void OnlineList(int16_t line);
+  void Autobiography(int16_t line, int16_t acc);
+  void MemberListCommand(int16_t line);
+  void MemberListContinueCommand(int16_t line);
+  void MemberListPage(int16_t line);
+  void AddressListCommand(int16_t line);
+  std::string ListedLine(int16_t l);
+  std::string ListFooter();
+  // commands/own_settings.cpp: a caller's own line.
+  void AutobiographyCommand(int16_t line);
+  void HandleCommand(int16_t line);
+  void OtherHandle(int16_t line);
+  void BeepsCommand(int16_t line);
+  void LineSpacingCommand(int16_t line);
+  void PrivateBeepCommand(int16_t line);
+  void LoginBeepCommand(int16_t line);
+  void Toggle(int16_t line, bool& flag, std::string_view label);
+  void QuitCommand(int16_t line);
+  void PostCommand(int16_t line);
 };
 
 }  // namespace tellarium

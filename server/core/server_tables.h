@@ -238,6 +238,7 @@ struct ServerTables {
   std::array<std::string, kLineCount> receiveBuffer;
   std::array<HeldOutput, kLineCount> heldOutput;
   std::array<bool, kLineCount> typing{};
+  std::array<int16_t, kLineCount> memberListPosition{};  // where "SC" goes on
 
   ServerConfig config;
   std::array<ChannelInfo, kChannelCount> channels;  // channel c at index c-1

@@ -5,4 +5,6 @@ namespace tellarium {
 
 void Server::FromQVS(std::string, int16_t, int16_t) {}
 
+void Server::ToQVS(int16_t, std::string) {}
+
 }  // namespace tellarium

@@ -28,9 +28,9 @@ void AddMinutes(int32_t& counter, double minutes) {
   counter = static_cast<int32_t>(sum);
 }
 
-int16_t AccountNumber(const FixedText<3>& account) { return ToInt16(LeadingNumber(account.Raw())); }
-
 }  // namespace
+
+int16_t Server::AccountNumber(const FixedText<3>& account) { return ToInt16(LeadingNumber(account.Raw())); }
 
 bool Server::MemberAccount(const FixedText<3>& account) {
   return account.Raw() == "000" || LeadingNumber(account.Raw()) > 0;
@@ -45,6 +45,10 @@ void Server::lgoff(int16_t line) {
   bool free = false;
   trap([&] { free = LineIsFree(line); });
   if (free) return;
+  // The logoff lets events run (its sends, the announcement); a caller
+  // arriving meanwhile gets another line.
+  const bool known = line >= 0 && line < kLineCount;
+  if (known) ++loggingOff_[static_cast<std::size_t>(line)];
   trap([&] { StampLastCall(); });
   trap([&] {
     if (LineAt(line).substate == kNormalLogoff) send(line, 4, "Thank you for using Tellarium!");
@@ -63,6 +67,7 @@ void Server::lgoff(int16_t line) {
   trap([&] { ResetLine(line); });
   trap([&] { SysScreen(); });
   trap([&] { CloseConnection(line); });
+  if (known) --loggingOff_[static_cast<std::size_t>(line)];
 }
 
 // Reset, with no caller and no connection.
@@ -171,7 +176,9 @@ void Server::CloseTimerWindow::HandleMessage(uint32_t message, uint64_t wparam, 
 // A line whose close has finished, or that took a new caller meanwhile, is
 // left alone.
 void Server::AbortCloseIfStillClosing(int16_t line) {
-  if (controls_ && PortControl(line).State() == tntlib::tntClosing) PortControl(line).Close(true);
+  if (Closing(line)) PortControl(line).Close(true);
 }
+
+bool Server::Closing(int16_t line) { return controls_ && PortControl(line).State() == tntlib::tntClosing; }
 
 }  // namespace tellarium

@@ -337,6 +337,44 @@ TEST_F(Logoff, AClosingPeerThatReadsNothingIsCutOffAfterTheGrace) {
   EXPECT_EQ(server.Port(2).closes, std::vector<bool>{false});
 }
 
+// Raises an accept on the main-port listener the next time the server lets
+// events run.
+struct Arrival final : platform::MessageTarget {
+  explicit Arrival(testing::FakeControl& listener) : listener(listener) {
+    platform::PostMessage(target_id(), platform::kFirstUserMessage);
+  }
+  void HandleMessage(uint32_t, uint64_t, int64_t) override { listener.RaiseAccept(77); }
+  testing::FakeControl& listener;
+};
+
+// A caller arriving while a line is logged off (its sends let events run)
+// gets another line, not the one whose session the logoff resets and closes.
+TEST_F(Logoff, ACallerArrivingDuringALogoffGetsAnotherLine) {
+  User(1, "Max", "012");
+  server.Port(1).state = tntlib::tntClosed;  // the caller hung up
+  Arrival arrival(server.Listener());
+  server.Port(1).RaiseRecv("");
+  EXPECT_TRUE(server.Port(1).accepted.empty());
+  EXPECT_EQ(server.Port(2).accepted, std::vector<int32_t>{77});
+  EXPECT_EQ(Line(1).status, kOffline);
+  EXPECT_EQ(Line(2).status, kLoggingIn);
+  EXPECT_TRUE(server.Port(2).closes.empty());
+}
+
+// A line typed while a refused duplicate is being closed starts no second
+// login; the close notice still ends the line.
+TEST_F(Logoff, InputDuringTheCloseIsDropped) {
+  server.Connect(2, kLoggingIn, 4);
+  server.Port(2).state = tntlib::tntClosing;
+  server.Port(2).RaiseRecv("012secret\r");
+  server.Port(2).RaiseRecv("\r");
+  EXPECT_TRUE(server.loginCalls.empty());
+  EXPECT_EQ(Line(2).status, kLoggingIn);
+  server.Port(2).state = tntlib::tntClosed;
+  server.Port(2).RaiseRecv("");
+  EXPECT_EQ(Line(2).status, kOffline);
+}
+
 // A step that fails is logged and the rest of the logoff still happens.
 TEST_F(Logoff, FailuresAreLoggedAndTheLogoffCarriesOn) {
   std::filesystem::create_directory("lastcalls.qvs");

@@ -9,7 +9,7 @@
 
 #include "platform/loop.h"
 #include "support/scratch_directory.h"
-#include "support/station_client.h"
+#include "support/live_station.h"
 
 namespace tellarium {
 namespace {
@@ -22,38 +22,15 @@ using testing::StationPorts;
 
 const std::string IAC = "\xff";
 const std::string WILL = "\xfb", WONT = "\xfc", DO = "\xfd", DONT = "\xfe";
-const std::string kOffers = IAC + WILL + "\x01" + IAC + "\xfa" + std::string("\x00\x01\x01\x01", 4) + IAC + "\xf0";
-const std::string kPressEnter = "Press <ENTER> To Login.\r\n";
+using testing::Greeting;
+using testing::kPressEnter;
 
-std::string Greeting(int line) {
-  return kOffers + "\r\nWelcome to QVS-00:Tellarium\r\nRunning QVS V1.40M\r\nYou are connected to port #" +
-         std::to_string(line) + "\r\n" + kPressEnter;
-}
-
-class NetworkTest : public ::testing::Test {
- protected:
-  void StartStation(int maxLines) {
-    scratch_.Enter();
-    testing::WriteStationConfig(ports_, maxLines);
-    station_ = std::make_unique<Station>(TELLARIUM_BINARY, scratch_.path().string());
-  }
-  // A caller that has been greeted on `line`.
-  std::unique_ptr<Caller> Greeted(int port, int line) {
-    auto caller = CallWhenListening(port);
-    EXPECT_EQ(caller->ReadUntil(kPressEnter), Greeting(line));
-    return caller;
-  }
-  std::string File(const std::string& name) const { return testing::ReadFile(scratch_.path() / name); }
-
-  ScratchDirectory scratch_;
-  StationPorts ports_;
-  std::unique_ptr<Station> station_;
-};
+using NetworkTest = testing::LiveStationTest;
 
 TEST_F(NetworkTest, CallersGetTheLowestFreeLine) {
   StartStation(7);
-  auto first = Greeted(ports_.main, 1);
-  auto second = Greeted(ports_.main, 2);
+  auto first = Greeted(1);
+  auto second = Greeted(2);
   first->Close();
   // The station frees line 1 when it sees the close; until then a caller may
   // still get line 3.
@@ -69,7 +46,7 @@ TEST_F(NetworkTest, CallersGetTheLowestFreeLine) {
 
 TEST_F(NetworkTest, AFullStationTellsEveryCallerAndHangsUp) {
   StartStation(1);
-  auto member = Greeted(ports_.main, 1);
+  auto member = Greeted(1);
   std::vector<std::unique_ptr<Caller>> callers;
   for (int i = 0; i < 10; ++i) callers.push_back(std::make_unique<Caller>(ports_.main));
   for (auto& caller : callers) {
@@ -83,7 +60,7 @@ TEST_F(NetworkTest, AFullStationTellsEveryCallerAndHangsUp) {
 
 TEST_F(NetworkTest, LineZeroServesOneCaller) {
   StartStation(7);
-  auto first = Greeted(ports_.line0, 0);
+  auto first = Greeted(0);
   for (int i = 0; i < 3; ++i) {
     Caller refused(ports_.line0);
     EXPECT_EQ(refused.ReadUntil("\r\n"), "Sorry, line #0 is in use. Try the main ports.\r\n");
@@ -109,7 +86,7 @@ class OptionProbe {
 
 TEST_F(NetworkTest, OptionAnswers) {
   StartStation(7);
-  auto caller = Greeted(ports_.main, 1);
+  auto caller = Greeted(1);
   OptionProbe probe(*caller);
   EXPECT_EQ(probe.Answer(IAC + DO + "\x03"), IAC + WILL + "\x03");
   EXPECT_EQ(probe.Answer(IAC + DO + "\x03"), "");
@@ -126,7 +103,7 @@ TEST_F(NetworkTest, OptionAnswers) {
   EXPECT_EQ(probe.Answer(IAC + WONT + "\x20"), "");
   EXPECT_EQ(probe.Answer(IAC + "\xf1" + IAC + "\xf9"), "");  // NOP, GA
 
-  auto fresh = Greeted(ports_.main, 2);
+  auto fresh = Greeted(2);
   OptionProbe second(*fresh);
   EXPECT_EQ(second.Answer(IAC + WILL + "\x03"), IAC + DO + "\x03");
   EXPECT_EQ(second.Answer(IAC + WILL + "\x03"), "");
@@ -135,7 +112,7 @@ TEST_F(NetworkTest, OptionAnswers) {
 
 TEST_F(NetworkTest, TheLoginStartsAndThePasswordIsMasked) {
   StartStation(7);
-  auto caller = Greeted(ports_.main, 1);
+  auto caller = Greeted(1);
   caller->Send("\r\n");
   EXPECT_EQ(caller->ReadUntil("-->"), "Welcome to Tellarium QVS-00\r\nEnter PASSWORD or <RETURN>\r\n-->");
   for (const char* key : {"a", "}", "~", "b"}) {
@@ -146,14 +123,14 @@ TEST_F(NetworkTest, TheLoginStartsAndThePasswordIsMasked) {
 
 TEST_F(NetworkTest, ConfigurationFromALineThatMayNotEditIsRefused) {
   StartStation(7);
-  auto caller = Greeted(ports_.main, 1);
+  auto caller = Greeted(1);
   const std::string before = File("config.qvs");
   caller->Send("\x01" "3|9|9|9|9|\r\n");
   EXPECT_EQ(caller->ReadUntil("\r\n"), "-=> QVS-00: Insufficient Security Clearance.\r\n");
   caller->Send("\x01" "5|421|1|2|3|\r\n");
   EXPECT_EQ(caller->ReadUntil("\r\n"), "-=> QVS-00: Insufficient Security Clearance.\r\n");
   EXPECT_EQ(File("config.qvs"), before);
-  Greeted(ports_.main, 2);  // still on the old ports
+  Greeted(2);  // still on the old ports
 }
 
 TEST_F(NetworkTest, AListenerThatCannotOpenEndsTheStation) {
@@ -184,8 +161,8 @@ TEST_F(NetworkTest, MemoryStaysBoundedUnderAbuse) {
   GTEST_SKIP() << "resident memory under sanitizers says nothing about the station";
 #endif
   StartStation(7);
-  auto typist = Greeted(ports_.main, 1);
-  auto sink = Greeted(ports_.main, 2);
+  auto typist = Greeted(1);
+  auto sink = Greeted(2);
   typist->Send("\r\n");
   sink->Send("\r\n");
   typist->ReadUntil("-->");
@@ -199,7 +176,7 @@ TEST_F(NetworkTest, MemoryStaysBoundedUnderAbuse) {
   });
   typist->ReadUntil(std::string(32768, '*'));
   flood.join();
-  auto other = Greeted(ports_.main, 3);
+  auto other = Greeted(3);
   other->Send("\r\n");
   EXPECT_EQ(other->ReadUntil("-->"), "Welcome to Tellarium QVS-00\r\nEnter PASSWORD or <RETURN>\r\n-->");
   const long residentKb = station_->ResidentKb();
@@ -224,7 +201,7 @@ TEST_F(NetworkTest, DroppedCallersFreeTheirLines) {
   const std::vector<std::string> lastWords = {
       "", "\r\n", "\r\nsecr", IAC + DO, IAC, IAC + "\xfa\x18\x00", std::string("\x00\xff\xff\x00", 4), "\x1b\x15\b",
       "\x01V", "\x02half"};
-  Greeted(ports_.main, 1)->Close();
+  Greeted(1)->Close();
   // Each caller is let in (greeted or refused) before the next one dials, so
   // the listen queue never overflows and no dial waits for a retry.
   for (int round = 0; round < 200; ++round) {

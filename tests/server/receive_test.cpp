@@ -328,7 +328,7 @@ TEST_F(TerminalTest, TheFarEndHangingUpReturnsTheUserToChat) {
 TEST_F(TerminalTest, TheUserHangingUpFreesBothLines) {
   server.Port(2).state = tntlib::tntClosed;
   Receive(2, {""});
-  EXPECT_EQ(server.Port(6).closes, (std::vector<bool>{true}));
+  EXPECT_EQ(server.Port(6).closes, (std::vector<bool>{false}));  // what is queued goes first
   EXPECT_EQ(Line(6).status, kOffline);
   EXPECT_EQ(Line(2).status, kOffline);
 }

@@ -47,6 +47,7 @@ class FakeControl final : public platform::Component {
       case tntlib::kDispSend:
         ok = state == tntlib::tntConnected;
         if (ok) sent += args[0].as_text();
+        if (ok) sendSizes.push_back(args[0].as_text().size());
         break;
       case tntlib::kDispSendCmd:
         commands.push_back({args[0].as_int16(), args[1].as_int16(), args[2].as_text()});
@@ -102,6 +103,7 @@ class FakeControl final : public platform::Component {
   bool reuseAddr = false;
   bool listenResult = true;
   std::string sent;
+  std::vector<std::size_t> sendSizes;  // of every Send, in order
   std::vector<SentCommand> commands;
   std::vector<bool> closes;
   std::vector<int32_t> accepted;
