@@ -116,6 +116,7 @@ void Server::OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, con
     LineState& line = LineAt(Index);
     line.remoteAddress = sRemoteDotAddr;
     sessionAddress_[static_cast<std::size_t>(Index)] = sSessionDotAddr;
+    ++connectionCount_[static_cast<std::size_t>(Index)];
     ClearConnectionState(Index);
     if (line.status == kOutdial && line.substate == kOutdialPending) {
       CompleteOutdial(Index);

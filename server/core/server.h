@@ -192,6 +192,8 @@ class Server : public ServerTables {
   void ApplyLineKind(LineState& state);
   void RefuseOnLine0(int16_t line, std::string_view notice);
   bool StillLoggingIn(int16_t line);
+  bool LoginCallerStayed(int16_t line);  // no new connection since the login began
+  std::array<uint32_t, kLineCount> loginConnection_{};  // the connection a login began on
   void SendPostLoginMessage(int16_t line, std::string_view slot);
   void FinishLogin(int16_t line);
   void StartSession(int16_t line);
@@ -374,6 +376,9 @@ class Server : public ServerTables {
   std::array<bool, kLineCount> afterBareCr_{};
   // The station's own address on each line's connection.
   std::array<std::string, kLineCount> sessionAddress_;
+  // Connections each line has taken, so a routine that let events run can
+  // tell whether its caller is still the one on the line.
+  std::array<uint32_t, kLineCount> connectionCount_{};
 
   // === End of the connections work ===
  private:

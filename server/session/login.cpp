@@ -87,6 +87,7 @@ void Server::LoginControl(int16_t Index) {
   });
   if (!known) return;
   const auto i = static_cast<std::size_t>(Index);
+  loginConnection_[i] = connectionCount_[i];
   heldOutput[i].Clear();
   typing[i] = false;
   const TypedLogin typed = SplitLogin(inputLine[i]);
@@ -239,8 +240,14 @@ void Server::SendPostLoginMessage(int16_t line, std::string_view slot) {
 }
 
 // Every send lets events run: a caller who hung up meanwhile has been logged
-// off (or a login typed meanwhile has ended), and the login stops there.
-bool Server::StillLoggingIn(int16_t line) { return LineAt(line).status == kLoggingIn; }
+// off (or a login typed meanwhile has ended), and the login stops there, also
+// when a new caller has taken the line since.
+bool Server::StillLoggingIn(int16_t line) { return LineAt(line).status == kLoggingIn && LoginCallerStayed(line); }
+
+bool Server::LoginCallerStayed(int16_t line) {
+  const auto i = static_cast<std::size_t>(line);
+  return loginConnection_[i] == connectionCount_[i];
+}
 
 // Every login that got this far: the session's settings, the log entry, the
 // call counters, the notices and the announcement. A line whose connection
@@ -249,7 +256,7 @@ void Server::FinishLogin(int16_t line) {
   const ErrorTrap trap = Trap("LoginControl");
   trap([&] { StartSession(line); });
   platform::Pump();
-  if (LineAt(line).status == kOffline) return;
+  if (LineAt(line).status == kOffline || !LoginCallerStayed(line)) return;
   trap([&] { SysLog(line, "Logged on from " + LineAt(line).remoteAddress.Trimmed() + " on line #" +
                               std::to_string(line) + "."); });
   trap([&] { CountUp(config.callsToday); });
@@ -275,6 +282,7 @@ void Server::StartSession(int16_t line) {
   state.replyAccount = -1;
   state.pairedLine = -1;
   state.mailReadIndex = 0;
+  memberListPosition[static_cast<std::size_t>(line)] = 0;
   state.loginAnnounced = state.logoffAnnounced = false;
   state.onlineTime = 0;
   MoveToChannel(line, 1);

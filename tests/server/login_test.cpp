@@ -344,6 +344,31 @@ TEST_F(LoginTest, ASecondLoginToAnAccountInUseIsClosedAndTheFirstGoesOn) {
   EXPECT_EQ(entry.substr(entry.size() - 29), "\r\n-->Duplicate Account Use<--") << entry;
 }
 
+// The caller hangs up and a new caller takes the line while the login lets
+// events run: the login ends there and the newcomer is not logged in.
+TEST_F(LoginTest, ALoginStopsWhenANewCallerTookTheLine) {
+  struct HangUpAndCallAgain final : platform::MessageTarget {
+    explicit HangUpAndCallAgain(testing::FakeControlServer& s) : server(s) {
+      platform::PostMessage(target_id(), platform::kFirstUserMessage);
+    }
+    void HandleMessage(uint32_t, uint64_t, int64_t) override {
+      server.Port(1).state = tntlib::tntClosed;
+      server.Port(1).RaiseRecv("");
+      server.Listener().RaiseAccept(77);
+    }
+    testing::FakeControlServer& server;
+  };
+  WriteAccount(1, "Max", "secret", 1, {kFlagInUse, kFlagChatUser});
+  Prompted(1);
+  HangUpAndCallAgain caller(server);
+  const std::string sent = Login(1, "001secret");
+  EXPECT_EQ(server.Port(1).accepted, std::vector<int32_t>{77});
+  EXPECT_EQ(Line(1).status, kLoggingIn);
+  EXPECT_NE(Line(1).account.Raw(), "001");
+  EXPECT_EQ(sent.find("Welcome back"), std::string::npos) << sent;
+  EXPECT_EQ(server.config.callsToday, 0);
+}
+
 TEST_F(LoginTest, LineZeroRefusesGuestsAndMembersBelowLevelThree) {
   // What the logoff sends afterwards is its own business.
   auto head = [](const std::string& sent, const std::string& expected) { return sent.substr(0, expected.size()); };
