@@ -1,47 +1,24 @@
 // Keystroke echo latency and idle CPU of the tellarium binary with 31 lines
-// connected. Chat users need a login, which the station does not have yet, so
-// the keystrokes are typed in the password phase and the echo is its "*".
-#include <time.h>
-#include <unistd.h>
-
-#include <algorithm>
+// connected. The keystrokes are typed at the password prompt, where each one
+// echoes as "*" and none completes a login.
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
+#include "station_bench.h"
 #include "support/scratch_directory.h"
-#include "support/station_client.h"
 
 namespace {
 
+using tellarium::bench::CpuMilliseconds;
+using tellarium::bench::Percentile;
 using tellarium::testing::Caller;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kLines = 31;
 constexpr int kKeystrokes = 3100;
 constexpr int kIdleSeconds = 10;
-
-// User plus system CPU time of a process, in milliseconds.
-double CpuMilliseconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long ticks = 0;
-  for (int index = 3; fields >> field; ++index) {
-    if (index == 14 || index == 15) ticks += std::stol(field);
-    if (index == 15) break;
-  }
-  return 1000.0 * static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-double Percentile(std::vector<double> values, double fraction) {
-  std::sort(values.begin(), values.end());
-  return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
-}
 
 }  // namespace
 
@@ -52,16 +29,8 @@ int main() {
   tellarium::testing::WriteStationConfig(ports, kLines);
   tellarium::testing::Station station(TELLARIUM_BINARY, scratch.path().string());
 
-  std::vector<std::unique_ptr<Caller>> callers;
-  for (int line = 1; line <= kLines; ++line) {
-    callers.push_back(tellarium::testing::CallWhenListening(ports.main));
-    Caller& caller = *callers.back();
-    if (caller.ReadUntil("Press <ENTER> To Login.\r\n").empty() || !caller.Send("\r\n") ||
-        caller.ReadUntil("-->").empty()) {
-      std::fprintf(stderr, "line %d was not greeted\n", line);
-      return 1;
-    }
-  }
+  const auto callers = tellarium::bench::CallersAtPasswordPrompt(ports.main, kLines);
+  if (callers.empty()) return 1;
 
   std::vector<double> latencies;
   for (int key = 0; key < kKeystrokes; ++key) {
