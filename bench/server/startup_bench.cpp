@@ -7,7 +7,6 @@
 
 #include "server/core/server.h"
 #include "support/scratch_directory.h"
-#include "support/server_process.h"
 #include "support/station_client.h"
 
 namespace {
@@ -37,7 +36,7 @@ bool WaitUntilListening(int port) {
 }
 
 bool RunToEndOfStartup(const ScratchDirectory& station, int main_port) {
-  tellarium::testing::ServerProcess process(TELLARIUM_BINARY, station.path().string());
+  tellarium::testing::Station process(TELLARIUM_BINARY, station.path().string(), tellarium::testing::Station::Output::kPipe);
   const bool started = process.WaitForOutput(" Account # 999\r\n") && WaitUntilListening(main_port);
   process.EndWith(SIGTERM);
   return started;

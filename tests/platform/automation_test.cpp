@@ -21,16 +21,6 @@ TEST(Variant, ReferenceLoopEndsAtItself) {
   EXPECT_EQ(a.Deref().type(), Variant::Type::kRef);
 }
 
-TEST(Variant, KeepsEachTypeApart) {
-  EXPECT_EQ(Variant::Int16(5).type(), Variant::Type::kInt16);
-  EXPECT_EQ(Variant::Int32(5).type(), Variant::Type::kInt32);
-  EXPECT_EQ(Variant::Double(2.9).as_double(), 2.9);
-  Variant bytes = Variant::Bytes({1, 2, 255}, 2);
-  EXPECT_EQ(bytes.as_bytes().size(), 3u);
-  EXPECT_EQ(bytes.dimensions(), 2);
-  EXPECT_TRUE(Variant().is_empty());
-}
-
 TEST(PropertyBag, MissingNameReadsEmpty) {
   platform::PropertyBag bag;
   bag.Write("RemotePort", Variant::Int32(23));

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sysinfo.h"
 #include "recorder.h"
 
 namespace {
@@ -41,18 +40,6 @@ TEST(Console, EndSignalsEndTheProgramAtOnceWithStatusZero) {
     ASSERT_TRUE(WIFEXITED(status)) << signal_number;
     EXPECT_EQ(WEXITSTATUS(status), 0) << signal_number;
   }
-}
-
-TEST(Console, TitleIsKept) {
-  console::SetTitle("Tellarium Server V1.40M");
-  EXPECT_EQ(console::Title(), "Tellarium Server V1.40M");
-}
-
-TEST(SystemInfo, ReportsTheKernel) {
-  SystemInfo info = QuerySystemInfo();
-  EXPECT_EQ(info.platform, "Linux");
-  EXPECT_FALSE(info.release.empty());
-  EXPECT_FALSE(info.version.empty());
 }
 
 }  // namespace

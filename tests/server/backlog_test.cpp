@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/connected_server.h"
+#include "support/server_fixture.h"
 
 namespace tellarium {
 namespace {
@@ -54,7 +55,6 @@ using BacklogTest = BacklogFixture<testing::ServerTest>;
 TEST_F(BacklogTest, ChatLineReachesTheChatUsersOfTheSendersChannelOnly) {
   ChatUser(1, 1);
   ChatUser(2, 2);
-  ChatUser(3, 1).lineSpacing = true;
   ChatUser(4, 1, 5);  // in private chat: still tuned to its channel
   server.lines[5].status = kLoggingIn;
   server.lines[5].channel = 1;
@@ -63,11 +63,6 @@ TEST_F(BacklogTest, ChatLineReachesTheChatUsersOfTheSendersChannelOnly) {
   EXPECT_EQ(Held(2), Messages{});
   EXPECT_EQ(Held(4), Messages{"#1[C1]:Max) hello\r\n there"});
   EXPECT_EQ(Held(5), Messages{});
-  // Line spacing puts its line break after the end mark: it travels in front
-  // of the next message.
-  EXPECT_EQ(Held(3), Messages{"#1[C1]:Max) hello\r\n there"});
-  server.backlog(0, "second", 1);
-  EXPECT_EQ(Held(3), Messages{"\r\nsecond"});
   EXPECT_EQ(ErrorLog(), "");
 }
 
@@ -132,13 +127,6 @@ TEST_F(BacklogTest, DDialLinkSendersReachTheirChannelButNeverThemselves) {
   EXPECT_EQ(Held(2), Messages{});
 }
 
-TEST_F(BacklogTest, SenderOutsideTheTableIsAnErrorEntry) {
-  ChatUser(1, 1);
-  server.backlog(0, "lost", 40);
-  EXPECT_EQ(Held(1), Messages{});
-  EXPECT_EQ(ErrorLog(), "Routine: BackLog\r\nError:Subscript out of range ( 9)\r\n");
-}
-
 // Links on real connections: line 1 DDL, line 2 DCL, line 3 QVL.
 class BacklogToLinksTest : public BacklogFixture<testing::ConnectedServerTest> {
  protected:
@@ -151,13 +139,13 @@ class BacklogToLinksTest : public BacklogFixture<testing::ConnectedServerTest> {
     DDialLink(2, 1, "12");
     DDialLink(3, 2, "123456789");
   }
-  std::string AtDdl() { return ddl_->ReadAvailable(); }
-  std::string AtDcl() { return dcl_->ReadAvailable(); }
-  std::string AtQvl() { return qvl_->ReadAvailable(); }
+  std::string AtDdl() { return ddl_->ReadFor(); }
+  std::string AtDcl() { return dcl_->ReadFor(); }
+  std::string AtQvl() { return qvl_->ReadFor(); }
 
-  testing::LoopbackClient* ddl_ = nullptr;
-  testing::LoopbackClient* dcl_ = nullptr;
-  testing::LoopbackClient* qvl_ = nullptr;
+  testing::Caller* ddl_ = nullptr;
+  testing::Caller* dcl_ = nullptr;
+  testing::Caller* qvl_ = nullptr;
 };
 
 TEST_F(BacklogToLinksTest, ChatOfAMemberGoesToTheLinksCarryingItsChannel) {

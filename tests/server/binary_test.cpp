@@ -7,7 +7,6 @@
 #include <ctime>
 
 #include "support/scratch_directory.h"
-#include "support/server_process.h"
 #include "support/station_client.h"
 
 namespace tellarium {
@@ -77,7 +76,7 @@ class BinaryTest : public ::testing::Test {
 
   // Starts the binary, waits for the end of start-up and ends it with SIGTERM.
   std::string RunOnce() {
-    testing::ServerProcess process(TELLARIUM_BINARY, scratch_.path().string());
+    testing::Station process(TELLARIUM_BINARY, scratch_.path().string(), testing::Station::Output::kPipe);
     EXPECT_TRUE(process.WaitForOutput(" Account # 999\r\n")) << process.output();
     EXPECT_EQ(process.EndWith(SIGTERM), 0);
     return process.output();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/fake_control.h"
+#include <filesystem>
+#include <functional>
+
 #include "support/server_fixture.h"
 
 namespace tellarium {
@@ -60,11 +62,6 @@ TEST_F(ChatLines, HandleBuildsTheDisplayTagOfEachKindOfLine) {
   EXPECT_EQ(ErrorLog(), "");
 }
 
-TEST_F(ChatLines, HandleOfALineOutsideTheTableKeepsTheHandleAndLogs) {
-  EXPECT_EQ(server.Handle(36, "Max"), "Max) ");
-  EXPECT_EQ(ErrorLog(), "Routine: Handle\r\nError:Subscript out of range ( 9)\r\n");
-}
-
 TEST_F(ChatLines, ChklineReadsOnlyPlainLineNumbers) {
   server.config.maxLines = 7;
   EXPECT_EQ(server.chkline("0"), 0);
@@ -80,41 +77,35 @@ TEST_F(ChatLines, ChklineReadsOnlyPlainLineNumbers) {
   EXPECT_EQ(server.chkline("31"), 31);
 }
 
+// A line number outside the table is an error entry naming the routine (and
+// its arguments, for send); the statement is given up and the server goes on.
+TEST_F(ChatLines, ALineOutsideTheTableIsAnErrorEntryOfTheRoutine) {
+  testing::WriteFile("statid.ans", "3,10,0,Name:\n");
+  struct Case {
+    const char* routine;
+    std::function<void()> call;
+    std::string arguments;
+  };
+  const Case cases[] = {
+      {"Handle", [&] { EXPECT_EQ(server.Handle(36, "Max"), "Max) "); }, ""},
+      {"LogID", [&] { EXPECT_EQ(server.LogId(36), ""); }, ""},
+      {"BackLog", [&] { server.backlog(0, "lost", 40); }, ""},
+      {"Send", [&] { server.send(40, 4, "hello"); }, "Output Line: 40\r\nOutput Mode: 4\r\nOutput String:hello\r\n"},
+      {"SysScreenFile", [&] { EXPECT_EQ(server.SysScreenFile("statid.ans", 33), 0); }, ""},
+      {"SysTelOperate", [&] { server.SysTelOperate(-1, 0); }, ""},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove("error.log");
+    c.call();
+    EXPECT_EQ(ErrorLog(), std::string("Routine: ") + c.routine + "\r\nError:Subscript out of range ( 9)\r\n" + c.arguments);
+  }
+}
+
 TEST(Clearance, RequiredLevelAtOrBelowTheCurrentOne) {
   EXPECT_TRUE(Server::Clearance(3, 3));
   EXPECT_FALSE(Server::Clearance(4, 3));
   EXPECT_TRUE(Server::Clearance(0, 4));
   EXPECT_FALSE(Server::Clearance(1, 0));
-}
-
-TEST_F(ChatLines, SetVersionRestoresTheStationDefaults) {
-  server.stationNumber = "42";
-  server.serverVersion = "V9";
-  server.SetVersion();
-  EXPECT_EQ(server.stationNumber, "00");
-  EXPECT_EQ(server.serverVersion, "V1.40M");
-}
-
-// The chat path end to end: a typed line goes out under its sender's tag.
-class ChatLinePath : public testing::FakeStationTest {
- protected:
-  void SetUp() override {
-    FakeStationTest::SetUp();
-    for (int16_t l : {5, 6}) {
-      server.Connect(l, kChatUser);
-      server.lines[static_cast<std::size_t>(l)].channel = 1;
-      server.lines[static_cast<std::size_t>(l)].level = 1;
-    }
-    server.lines[5].handle = "  Max";
-    server.lines[6].handle = "Ann";
-  }
-};
-
-TEST_F(ChatLinePath, ATypedLineReachesTheChannelUnderTheSendersTag) {
-  server.Port(5).RaiseRecv("hello\r");
-  server.BOut();
-  EXPECT_NE(server.Port(6).TakeSent().find("#5[C1]:Max) hello\r\n"), std::string::npos);
-  EXPECT_EQ(server.lines[5].handle.Raw().substr(0, 5), "  Max");
 }
 
 }  // namespace

@@ -25,13 +25,6 @@ TEST(CommandDispatch, TwoLetterCodesShadowTheirFirstLetter) {
   for (const auto& [text, code] : cases) EXPECT_EQ(Selected(text), code) << text;
 }
 
-TEST(CommandDispatch, LetterCaseDoesNotMatter) {
-  for (const char* text : {"sc", "sC", "Sc"}) EXPECT_EQ(Selected(text), "SC") << text;
-  EXPECT_EQ(Selected("ps"), "PS");
-  EXPECT_EQ(Selected("q"), "Q");
-  EXPECT_EQ(Selected("t#1 1"), "T#");
-}
-
 TEST(CommandDispatch, WhatMatchesNothing) {
   for (const char* text : {"", "1", "05", "A", "D", "J", "N", "O", "U", "W", "X", "Y", "Ux", "!"}) {
     EXPECT_EQ(Selected(text), "none") << '"' << text << '"';
@@ -76,17 +69,6 @@ TEST_F(ScreenChunks, AChunkStopsBeforeReachingTwoHundred) {
 TEST_F(ScreenChunks, ALongLineGoesAlone) {
   EXPECT_EQ(ChunksOf(Screen({10, 250, 10})), (std::vector<std::size_t>{10, 250, 10}));
   EXPECT_EQ(ChunksOf(Screen({250})), (std::vector<std::size_t>{250}));
-}
-
-TEST_F(ScreenChunks, TheLinesArriveInOrder) {
-  ScreenTable screen;
-  for (int k = 0; k < 30; ++k) screen.lines[static_cast<std::size_t>(screen.count++)] = "\r\nline " + std::to_string(k);
-  server.Connect(1, kChatUser);
-  server.DumpScreen(1, screen);
-  std::string expected;
-  for (int k = 0; k < 30; ++k) expected += "\r\nline " + std::to_string(k);
-  EXPECT_EQ(server.Port(1).TakeSent(), expected);
-  EXPECT_EQ(server.tempText, "");
 }
 
 }  // namespace

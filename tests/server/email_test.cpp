@@ -3,6 +3,7 @@
 #include "server/core/field_codec.h"
 #include "server/core/record_layouts.h"
 #include "support/fake_control.h"
+#include "support/server_fixture.h"
 
 namespace tellarium {
 namespace {
@@ -12,7 +13,7 @@ constexpr std::size_t kRecord = 4096;
 class Email : public testing::FakeStationTest {
  protected:
   void SetUp() override {
-    FakeStationTest::SetUp();
+    testing::FakeStationTest::SetUp();
     server.currentEmail.fromHandle = "Ann";
     server.currentEmail.fromAccount = "012";
     server.currentEmail.sentTime = "13:05";
@@ -23,12 +24,6 @@ class Email : public testing::FakeStationTest {
   void CountMailFor(int16_t acc) {
     server.uread(acc);
     ++server.currentAccount.mailStored;
-    server.uwrite(acc);
-  }
-  void MakeMember(int16_t acc, const std::string& handle) {
-    server.currentAccount = UserRecord{};
-    server.currentAccount.handle = handle;
-    server.currentAccount.flags[kFlagInUse] = true;
     server.uwrite(acc);
   }
   void OnlineAs(int16_t l, const std::string& account) {
@@ -53,7 +48,7 @@ TEST_F(Email, MailToAnAccountWithoutAFileIsDropped) {
 }
 
 TEST_F(Email, MailToAnOfflineMemberIsStoredAfterTheAccountAndItsAutobiography) {
-  MakeMember(5, "Bob");
+  testing::WriteMember(server, {5, "Bob", ""});
   CountMailFor(5);
   server.Esend(5);
   const std::string first = Encode<EmailLayout>(server.currentEmail);
@@ -73,7 +68,7 @@ TEST_F(Email, MailToAnOfflineMemberIsStoredAfterTheAccountAndItsAutobiography) {
 }
 
 TEST_F(Email, OnlyTheFirstOnlineLineOfTheAccountIsTold) {
-  MakeMember(5, "Bob");
+  testing::WriteMember(server, {5, "Bob", ""});
   OnlineAs(2, "006");
   OnlineAs(3, "005");
   OnlineAs(4, "005");
@@ -89,7 +84,7 @@ TEST_F(Email, OnlyTheFirstOnlineLineOfTheAccountIsTold) {
 
 // Mail that the sender did not count would land on record 2 or 1.
 TEST_F(Email, UncountedMailNeverOverwritesTheAccount) {
-  MakeMember(5, "Bob");
+  testing::WriteMember(server, {5, "Bob", ""});
   server.uread(5);
   const std::string before = testing::ReadFile("user005.qvs");
   OnlineAs(3, "005");
@@ -100,7 +95,7 @@ TEST_F(Email, UncountedMailNeverOverwritesTheAccount) {
 }
 
 TEST_F(Email, ACountAtItsLimitIsLoggedAndNotRaised) {
-  MakeMember(5, "Bob");
+  testing::WriteMember(server, {5, "Bob", ""});
   CountMailFor(5);
   OnlineAs(3, "005");
   server.lines[3].mailCount = 32767;

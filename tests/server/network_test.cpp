@@ -226,16 +226,6 @@ TEST_F(NetworkTest, DroppedCallersFreeTheirLines) {
 
 // --- in-process, with real controls ------------------------------------------------
 
-// Lets the station run until the caller has received `text`.
-std::string PumpUntil(Caller& caller, const std::string& text) {
-  for (int round = 0; round < 1000; ++round) {
-    platform::Pump();
-    const std::string got = caller.ReadUntil(text, std::chrono::milliseconds(10));
-    if (!got.empty()) return got;
-  }
-  return "";
-}
-
 TEST(ListenerRestart, GroupFiveMovesTheListenersWhileRunning) {
   ScratchDirectory scratch;
   scratch.Enter();
@@ -244,21 +234,21 @@ TEST(ListenerRestart, GroupFiveMovesTheListenersWhileRunning) {
   Server server;
   server.CreateControls();
   server.Startup();
-  Caller first(before.main);
+  Caller first(before.main, true);  // its reads run the server
   ASSERT_TRUE(first.connected());
-  EXPECT_EQ(PumpUntil(first, kPressEnter), Greeting(1));
+  EXPECT_EQ(first.ReadUntil(kPressEnter, std::chrono::seconds(10)), Greeting(1));
 
   StationPorts after;
   server.cfgparse("\x01" "5|421|" + std::to_string(after.line0) + "|" + std::to_string(after.main) + "|7|");
   platform::Pump();
   EXPECT_FALSE(Caller(before.main).connected());
   EXPECT_FALSE(Caller(before.line0).connected());
-  Caller moved(after.main);
+  Caller moved(after.main, true);
   ASSERT_TRUE(moved.connected());
-  EXPECT_EQ(PumpUntil(moved, kPressEnter), Greeting(2));
-  Caller zero(after.line0);
+  EXPECT_EQ(moved.ReadUntil(kPressEnter, std::chrono::seconds(10)), Greeting(2));
+  Caller zero(after.line0, true);
   ASSERT_TRUE(zero.connected());
-  EXPECT_EQ(PumpUntil(zero, kPressEnter), Greeting(0));
+  EXPECT_EQ(zero.ReadUntil(kPressEnter, std::chrono::seconds(10)), Greeting(0));
 }
 
 }  // namespace

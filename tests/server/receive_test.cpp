@@ -14,7 +14,6 @@ const std::string kPrefix = "-=> QVS-00: ";
 
 class ReceiveTest : public testing::FakeStationTest {
  protected:
-  LineState& Line(int l) { return server.lines[static_cast<std::size_t>(l)]; }
   // Pieces arrive one by one, as the control cuts them.
   void Receive(int l, std::initializer_list<std::string> pieces) {
     for (const std::string& piece : pieces) server.Port(l).RaiseRecv(piece);
@@ -23,29 +22,6 @@ class ReceiveTest : public testing::FakeStationTest {
 };
 
 // --- echo and assembly -------------------------------------------------------
-
-TEST_F(ReceiveTest, CharacterModeEchoesAsTypedThenEndsTheLine) {
-  server.Connect(2, kChatUser);
-  Receive(2, {"/", "a"});
-  EXPECT_EQ(Sent(2), "/a");
-  EXPECT_TRUE(server.typing[2]);
-  Receive(2, {"\r\n"});
-  EXPECT_EQ(Sent(2), "\r\n\r\n");
-  EXPECT_EQ(server.commandCalls, (std::vector<Call>{{2, "/a"}}));
-  EXPECT_FALSE(server.typing[2]);
-  EXPECT_EQ(server.receiveBuffer[2], "");
-  EXPECT_EQ(server.inputLine[2], "");
-
-  Receive(2, {"/", "\r"});  // one character: only the line break of the dispatch
-  EXPECT_EQ(Sent(2), "/\r\n");
-}
-
-TEST_F(ReceiveTest, LineModeTextIsNotEchoed) {
-  server.Connect(2, kChatUser);
-  Receive(2, {"/who\r\n"});
-  EXPECT_EQ(Sent(2), "\r\n\r\n");
-  EXPECT_EQ(server.commandCalls, (std::vector<Call>{{2, "/who"}}));
-}
 
 TEST_F(ReceiveTest, TextBeforeTheCarriageReturnJoinsWhatWasTyped) {
   server.Connect(2, kChatUser);
@@ -89,62 +65,31 @@ TEST_F(ReceiveTest, ClientPacketsTypedIntoTheBufferAreNotEchoed) {
 
 // --- line editing --------------------------------------------------------------
 
-TEST_F(ReceiveTest, BackspaceErasesTheLastCharacter) {
+// Each key erases on the caller's screen what it erases from the line.
+TEST_F(ReceiveTest, EditingKeys) {
+  struct Case {
+    std::string before;
+    std::vector<std::string> keys;
+    std::string echoed;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"", {"a", "b", "\b"}, "ab\b \b", "a"},
+      {"a", {"\b", "\b"}, "\b \b", ""},
+      {"abc", {"\x18" "x}y"}, "\b \b\b \b\b \b", "x}y"},  // CAN keeps what follows
+      {"abc", {"\x1b" "x}y"}, "\b \b\b \b\b \b", "x}y"},  // so does ESC
+      {"", {"a", "b", "\x15"}, "ab\b \b\b \bReprinting...\r\nab", "ab"},
+  };
   server.Connect(2, kChatUser);
-  Receive(2, {"a", "b", "\b"});
-  EXPECT_EQ(Sent(2), "ab\b \b");
-  EXPECT_EQ(server.receiveBuffer[2], "a");
-  Receive(2, {"\b", "\b"});
-  EXPECT_EQ(Sent(2), "\b \b");
-  EXPECT_EQ(server.receiveBuffer[2], "");
-}
-
-TEST_F(ReceiveTest, CancelAndEscapeEraseTheLineAndKeepWhatFollows) {
-  for (const char key : {'\x18', '\x1b'}) {
-    server.Connect(2, kChatUser);
-    server.receiveBuffer[2] = "abc";
-    Receive(2, {std::string(1, key) + "x}y"});
-    EXPECT_EQ(Sent(2), "\b \b\b \b\b \b");
-    EXPECT_EQ(server.receiveBuffer[2], "x}y");
-    server.receiveBuffer[2] = "";
+  for (const Case& c : cases) {
+    server.receiveBuffer[2] = c.before;
+    for (const std::string& key : c.keys) server.Port(2).RaiseRecv(key);
+    EXPECT_EQ(Sent(2), c.echoed) << c.echoed;
+    EXPECT_EQ(server.receiveBuffer[2], c.after) << c.echoed;
   }
 }
 
-TEST_F(ReceiveTest, Code21ReprintsTheLine) {
-  server.Connect(2, kChatUser);
-  Receive(2, {"a", "b", "\x15"});
-  EXPECT_EQ(Sent(2), "ab\b \b\b \bReprinting...\r\nab");
-  EXPECT_EQ(server.receiveBuffer[2], "ab");
-}
-
 // --- logging in ----------------------------------------------------------------
-
-TEST_F(ReceiveTest, TheAnswerToTheGreetingShowsTheLoginMessageAndPrompt) {
-  server.Connect(1, kLoggingIn, 0);
-  Receive(1, {"anything\r\n"});
-  EXPECT_EQ(Sent(1), "Welcome to Tellarium QVS-00\r\nEnter PASSWORD or <RETURN>\r\n-->");
-  EXPECT_EQ(Line(1).substate, 1);
-  EXPECT_EQ(server.receiveBuffer[1], "");
-  EXPECT_TRUE(server.loginCalls.empty());
-}
-
-TEST_F(ReceiveTest, ThePasswordIsEchoedAsStarsBracesIncluded) {
-  server.Connect(1, kLoggingIn, 1);
-  Receive(1, {"p", "}", "~", "w"});
-  EXPECT_EQ(Sent(1), "****");
-  Receive(1, {"\r\n"});
-  EXPECT_EQ(Sent(1), "\r\n\r\n");
-  EXPECT_EQ(Line(1).substate, 2);
-  EXPECT_EQ(server.loginCalls, (std::vector<Call>{{1, "p}~w"}}));
-}
-
-TEST_F(ReceiveTest, ABareEnterGoesToTheLoginAsItIs) {
-  server.Connect(1, kLoggingIn, 1);
-  Receive(1, {"\r\n"});
-  EXPECT_EQ(Sent(1), "");
-  EXPECT_EQ(Line(1).substate, 1);
-  EXPECT_EQ(server.loginCalls, (std::vector<Call>{{1, ""}}));
-}
 
 TEST_F(ReceiveTest, ARestartedLoginBeginsAgain) {
   server.Connect(2, kChatUser, 4);
@@ -178,33 +123,6 @@ TEST_F(ReceiveTest, LinksTakeTheirLinesRawAndUnechoed) {
   EXPECT_EQ(Sent(4), "");
   EXPECT_EQ(server.linkCalls, (std::vector<Call>{{3, "#1}~x"}, {-1, "~12/hi"}}));
   EXPECT_EQ(server.receiveBuffer[3], "");
-}
-
-TEST_F(ReceiveTest, AClosedConnectionFreesTheLine) {
-  server.Connect(2, kChatUser);
-  Line(2).sgaAgreed = Line(2).echoAgreed = true;
-  Line(2).handle = "Max";
-  server.receiveBuffer[2] = "half";
-  server.typing[2] = true;
-  server.heldOutput[2].Append(std::string("m") + HeldOutput::kEndMark);
-  server.Port(2).state = tntlib::tntClosed;
-  Receive(2, {""});
-  const LineState& line = Line(2);
-  EXPECT_EQ(line.status, kOffline);
-  EXPECT_EQ(line.handle.Trimmed(), "");
-  EXPECT_EQ(line.clientVersion.Trimmed(), "V2.00");
-  EXPECT_TRUE(line.sgaPending);
-  EXPECT_TRUE(line.echoRequested);
-  EXPECT_FALSE(line.sgaAgreed);
-  EXPECT_FALSE(line.echoAgreed);
-  EXPECT_EQ(server.receiveBuffer[2], "");
-  EXPECT_FALSE(server.typing[2]);
-  EXPECT_FALSE(server.heldOutput[2].HasMessage());
-  EXPECT_TRUE(server.Port(2).closes.empty());
-
-  server.Connect(2, kChatUser);
-  server.lgoff(2);
-  EXPECT_EQ(server.Port(2).closes, (std::vector<bool>{false}));  // graceful: queued output goes first
 }
 
 // Bytes past the bound are dropped, unechoed, until the line ends.

@@ -42,30 +42,6 @@ class StartupTest : public testing::ClockedServerTest {
 
 };
 
-TEST_F(StartupTest, FirstStartFillsEveryTableWithDefaults) {
-  Start();
-  EXPECT_EQ(server.stationNumber, "00");
-  EXPECT_EQ(server.stationName, "Tellarium");
-  EXPECT_EQ(server.serverVersion, "V1.40M");
-  EXPECT_EQ(server.stationPrefix, "-=> QVS-00: ");
-  EXPECT_EQ(server.lineBreak, "\r\n");
-  EXPECT_EQ(platform::console::Title(), "Tellarium Server V1.40M (Tellarium QVS-00)");
-  EXPECT_EQ(server.config.maxLines, 7);
-  EXPECT_EQ(server.config.startDate.Trimmed(), "12-06-2026");
-  EXPECT_EQ(server.config.startTime.Trimmed(), "12:00:00");
-  EXPECT_EQ(server.channels[8].name.Trimmed(), "SysOp Conference");
-  EXPECT_EQ(server.currentLine, 8);
-  for (int line = 0; line <= 7; ++line) {
-    EXPECT_EQ(server.lines[static_cast<std::size_t>(line)].clientVersion.Trimmed(), "V0.00");
-  }
-  EXPECT_EQ(server.accountCount, 1);
-  EXPECT_TRUE(server.accountIndex[0].inUse);
-  EXPECT_EQ(server.accountIndex[0].name.Trimmed(), "SysOp");
-  EXPECT_EQ(server.logCount, 0);
-  EXPECT_EQ(server.startDay, DayCount(2026, 12, 6));
-  EXPECT_EQ(ErrorLog(), "");
-}
-
 TEST_F(StartupTest, MissingScreenFilesShowTheirPleaseTexts) {
   Start();
   EXPECT_EQ(server.mainMenu.count, 1);

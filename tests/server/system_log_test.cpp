@@ -119,10 +119,5 @@ TEST_F(SystemLogTest, UnwritableLogFileIsLoggedAndTheEntryKept) {
   EXPECT_EQ(ErrorLog(), "Routine: SysLog\r\nError:Path/File access error ( 75)\r\n");
 }
 
-TEST_F(SystemLogTest, LogIdOfALineOutsideTheTableIsAnErrorEntry) {
-  EXPECT_EQ(server.LogId(36), "");
-  EXPECT_EQ(ErrorLog(), "Routine: LogID\r\nError:Subscript out of range ( 9)\r\n");
-}
-
 }  // namespace
 }  // namespace tellarium

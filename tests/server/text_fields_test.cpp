@@ -68,14 +68,6 @@ TEST(Dates, DayCountsFollowTheEighteenNinetyNineEpoch) {
   EXPECT_EQ(RaisedBy([] { DayCountText(1e300); }), ErrorNumber::kOverflow);
 }
 
-TEST(ErrorTrap, EntryNamesTheRoutineAndTheNumberedError) {
-  EXPECT_EQ(ErrorLogEntry("Startup", RunTimeError(ErrorNumber::kOverflow)),
-            "Routine: Startup\r\nError:Overflow ( 6)\r\n");
-  EXPECT_EQ(ErrorLogEntry("Load Data Files", RunTimeError(ErrorNumber::kSubscriptOutOfRange)),
-            "Routine: Load Data Files\r\nError:Subscript out of range ( 9)\r\n");
-  EXPECT_EQ(ErrorLogEntry("x", RunTimeError(ErrorNumber::kFileNotFound)), "Routine: x\r\nError:File not found ( 53)\r\n");
-}
-
 TEST(ErrorTrap, SkipsEachFailingStatementAndCarriesOn) {
   testing::ScratchDirectory scratch;
   scratch.Enter();

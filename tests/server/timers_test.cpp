@@ -29,42 +29,20 @@ class TimerServer : public testing::FakeControlServer {
 };
 
 // A station started under a clock that moves only when told to.
-class Timers : public ::testing::Test {
+class Timers : public testing::ClockedStationTest<TimerServer> {
  protected:
-  Timers() { platform::SetClock(&clock_); }
-  ~Timers() override { platform::SetClock(nullptr); }
+  Timers() : ClockedStationTest(OneMinuteBeforeMidnight()) {}
   void SetUp() override {
-    scratch_.Enter();
-    server.Startup();
-    server.CreateControls();
+    ClockedStationTest::SetUp();
     server.StartBlogTimer();
   }
-  void Advance(int64_t ms) {
-    clock_.Advance(ms);
-    platform::Pump();
-  }
-  LineState& Line(int16_t l) { return server.lines[static_cast<std::size_t>(l)]; }
   void ChatUser(int16_t l, int16_t level, double minutes = 0) {
     server.Connect(l, kChatUser);
     Line(l).level = level;
     Line(l).channel = 1;
     Line(l).onlineTime = minutes;
   }
-  std::string TakeHeld(int16_t l) {
-    HeldOutput& held = server.heldOutput[static_cast<std::size_t>(l)];
-    return held.HasMessage() ? held.TakeFirst() : "";
-  }
-
-  platform::ManualClock clock_{OneMinuteBeforeMidnight()};
-  testing::ScratchDirectory scratch_;
-  TimerServer server;
 };
-
-TEST_F(Timers, StartupLeavesOnlineAndSysTimersRunningAndTimeoutTimerOff) {
-  EXPECT_TRUE(server.TimerEnabled(SessionTimer::OnlineTimer));
-  EXPECT_TRUE(server.TimerEnabled(SessionTimer::SysTimer));
-  EXPECT_FALSE(server.TimerEnabled(SessionTimer::TimeoutTimer));
-}
 
 TEST_F(Timers, OnlineTimerCountsMinutesOnceAMinute) {
   ChatUser(1, 2);
@@ -128,19 +106,6 @@ TEST_F(Timers, AMarkedUserLeavesPrivateChatAndConferenceForItsChannel) {
   EXPECT_EQ(Line(1).substate, kTimeLimitWarned);
   EXPECT_EQ(Line(2).substate, kTimeLimitWarned);
   EXPECT_EQ(server.channels[0].occupancy, 1);
-}
-
-TEST_F(Timers, TmeOutTellsEveryChatUserAndArmsTheTimeoutTimer) {
-  ChatUser(1, 0);
-  Line(1).substate = kTimeLimitWarned;
-  ChatUser(2, 1);
-  server.Connect(3, kDDialLink, 0);
-  server.TmeOut(1);
-  const std::string notice = "-=> QVS-00: #1 timeout. Logoff in 30 seconds.\r\n";
-  EXPECT_EQ(TakeHeld(1), notice);
-  EXPECT_EQ(TakeHeld(2), notice);
-  EXPECT_EQ(TakeHeld(3), "");
-  EXPECT_TRUE(server.TimerEnabled(SessionTimer::TimeoutTimer));
 }
 
 // The warned user's lines reach nobody, each repeats the notice, and the

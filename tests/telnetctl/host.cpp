@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <random>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -102,23 +101,6 @@ bool PumpUntil(const std::function<bool()>& done, int timeout_ms) {
 
 void PumpFor(int ms) {
   PumpUntil([] { return false; }, ms);
-}
-
-uint16_t FreePort() {
-  static std::mt19937 random(static_cast<unsigned>(::getpid()) * 7919u);
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    const uint16_t port = static_cast<uint16_t>(20000 + random() % 12000);
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    if (free) return port;
-  }
-  ADD_FAILURE() << "no free port";
-  return 0;
 }
 
 bool Pair::Open() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../server/support/caller.h"
 #include "platform/automation.h"
 #include "telnetctl/control/tnt_ctrl.h"
 #include "telnetctl/korvatel.h"
@@ -75,8 +76,8 @@ bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000);
 // Runs the loop for about `ms` milliseconds.
 void PumpFor(int ms);
 
-// A port below 32768 that nothing listens on just now.
-uint16_t FreePort();
+// A port below 32768 that a control may listen on without address reuse.
+inline uint16_t FreePort() { return static_cast<uint16_t>(tellarium::testing::FreePort(false)); }
 
 // A listener, the control that accepted the connection, and the client.
 struct Pair {

@@ -1,8 +1,6 @@
 // The control's interface as a host sees it: defaults, dispatch ids and types,
-// the property exchange, and the type library's constants.
+// and the property exchange.
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "host.h"
 
@@ -121,25 +119,6 @@ TEST(PropertyExchange, SavesLoadsAndResets) {
   copy.control().ResetProperties();
   EXPECT_FALSE(copy.Get(kDispDebug).as_bool());
   EXPECT_EQ(copy.Get(kDispRemotePort).as_int32(), 23);
-}
-
-TEST(TypeLibrary, VarDataTypeNamesForHosts) {
-  ASSERT_EQ(std::size(kVarDataTypes), 4u);
-  const char* names[] = {"String", "ByteArray", "String Alt", "ByteArray Alt"};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_STREQ(kVarDataTypes[i].name, names[i]);
-    EXPECT_EQ(kVarDataTypes[i].value, i);
-  }
-}
-
-TEST(TypeLibrary, EveryConstantHasItsHelpString) {
-  for (const Constant& c : kExceptionConstants) {
-    if (c.value != tntNotAccepted) {
-      EXPECT_GT(std::strlen(c.help), 0u) << c.name;
-    }
-  }
-  EXPECT_STREQ(kExceptionConstants[8].help, "Address/port in use.  Could indicate a corrupted transport layer.");
-  EXPECT_EQ(kStateConstants[4].value, 16);
 }
 
 }  // namespace

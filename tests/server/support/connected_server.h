@@ -5,15 +5,16 @@
 #include <memory>
 #include <vector>
 
-#include "support/loopback_client.h"
-#include "support/server_fixture.h"
+#include "support/scratch_directory.h"
+#include "support/station_client.h"
 
 namespace tellarium::testing {
 
-class ConnectedServerTest : public ServerTest {
+template <class StationServer = Server>
+class ConnectedServerTestOf : public ::testing::Test {
  protected:
   void SetUp() override {
-    ServerTest::SetUp();
+    scratch_.Enter();
     server.lineBreak = "\r\n";
     server.stationNumber = "07";
     server.stationPrefix = "-=> QVS-07: ";
@@ -25,20 +26,26 @@ class ConnectedServerTest : public ServerTest {
     server.OpenListeners();
   }
 
+  std::string ErrorLog() const { return ReadFile("error.log"); }
+
   // A caller on the lowest free main port, greeted and with nothing left to
-  // read; the line is then `line`.
-  LoopbackClient& Connect(int16_t line) {
-    callers_.push_back(std::make_unique<LoopbackClient>(server.config.mainPort));
-    LoopbackClient& caller = *callers_.back();
+  // read; the line is then `line`. The caller's loop runs this server.
+  Caller& Connect(int16_t line, int receiveBuffer = 0) {
+    callers_.push_back(std::make_unique<Caller>(server.config.mainPort, true, receiveBuffer));
+    Caller& caller = *callers_.back();
     EXPECT_TRUE(caller.connected());
-    const std::string greeting = caller.ReadThrough("Press <ENTER> To Login.\r\n");
-    EXPECT_NE(greeting.find("Press <ENTER> To Login.\r\n"), std::string::npos) << greeting;
+    EXPECT_NE(caller.ReadUntil("Press <ENTER> To Login.\r\n", std::chrono::seconds(10)), "");
     EXPECT_EQ(server.lines[static_cast<std::size_t>(line)].status, kLoggingIn) << "line " << line;
     return caller;
   }
 
+  ScratchDirectory scratch_;
+  StationServer server;
+
  private:
-  std::vector<std::unique_ptr<LoopbackClient>> callers_;
+  std::vector<std::unique_ptr<Caller>> callers_;
 };
+
+using ConnectedServerTest = ConnectedServerTestOf<>;
 
 }  // namespace tellarium::testing

@@ -6,12 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <memory>
 #include <string>
 
 #include "server/core/server.h"
 #include "support/scratch_directory.h"
+#include "support/server_fixture.h"
 #include "support/station_client.h"
 
 namespace tellarium::testing {
@@ -26,15 +26,6 @@ inline std::string Greeting(int line) {
          std::to_string(line) + "\r\n" + kPressEnter;
 }
 
-struct Member {
-  int16_t account;
-  std::string handle;
-  std::string password;
-  int16_t level = 1;
-  std::initializer_list<int> flags = {0, 1};
-  int32_t mailStored = 0;
-};
-
 class LiveStationTest : public ::testing::Test {
  protected:
   void SetUp() override { scratch_.Enter(); }
@@ -43,13 +34,7 @@ class LiveStationTest : public ::testing::Test {
   void AddMember(const Member& member) {
     Server writer;
     writer.Startup();
-    writer.currentAccount = UserRecord{};
-    writer.currentAccount.handle = member.handle;
-    writer.currentAccount.password = member.password;
-    writer.currentAccount.level = member.level;
-    writer.currentAccount.mailStored = member.mailStored;
-    for (int flag : member.flags) writer.currentAccount.flags[static_cast<std::size_t>(flag)] = true;
-    writer.uwrite(member.account);
+    WriteMember(writer, member);
   }
 
   // Starts the station with `maxLines` main lines (config.qvs is rewritten).

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <initializer_list>
 #include <memory>
 
 #include "platform/clock.h"
@@ -12,6 +13,27 @@
 #include "support/scratch_directory.h"
 
 namespace tellarium::testing {
+
+// A member account as a test seeds it.
+struct Member {
+  int16_t account;
+  std::string handle;
+  std::string password;
+  int16_t level = 1;
+  std::initializer_list<int> flags = {kFlagInUse, kFlagChatUser};
+  int32_t mailStored = 0;
+};
+
+// Writes the member's account file through the server.
+inline void WriteMember(Server& server, const Member& member) {
+  server.currentAccount = UserRecord{};
+  server.currentAccount.handle = member.handle;
+  server.currentAccount.password = member.password;
+  server.currentAccount.level = member.level;
+  server.currentAccount.mailStored = member.mailStored;
+  for (int flag : member.flags) server.currentAccount.flags[static_cast<std::size_t>(flag)] = true;
+  server.uwrite(member.account);
+}
 
 class ServerTest : public ::testing::Test {
  protected:

@@ -1,0 +1,151 @@
+// A raw TCP caller on loopback that reads with time limits, and free ports.
+// Only the platform layer is needed, so the control's tests use it too.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "platform/loop.h"
+
+namespace tellarium::testing {
+
+// True when a listener of this process could bind the port now (without
+// address reuse, also no old connection may linger on it).
+inline bool CanBind(int port, bool reuse = true) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  if (reuse) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return free;
+}
+
+// A port below 32768 that nothing listens on now.
+inline int FreePort(bool reuse = true) {
+  static std::mt19937 random(static_cast<unsigned>(::getpid()) * 7919u +
+                             static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (;;) {
+    const int port = 20000 + static_cast<int>(random() % 12000);
+    if (CanBind(port, reuse)) return port;
+  }
+}
+
+// A raw TCP caller that reads with time limits. A pumping caller lets this
+// process's loop run while it waits, for a server running in this process.
+class Caller {
+ public:
+  explicit Caller(int port, bool pumping = false, int receiveBuffer = 0) : pumping_(pumping) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~Caller() { Close(); }
+  Caller(const Caller&) = delete;
+  Caller& operator=(const Caller&) = delete;
+
+  bool connected() const { return connected_; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  bool Send(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Reads until what was received holds `text`; returns everything up to and
+  // including it (and keeps the rest), or "" when the time ran out.
+  std::string ReadUntil(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      const std::size_t at = received_.find(text);
+      if (at != std::string::npos) {
+        std::string head = received_.substr(0, at + text.size());
+        received_.erase(0, at + text.size());
+        return head;
+      }
+      if (!ReadSome(deadline)) return "";
+    }
+  }
+  // Everything that arrives within `settle`, with what was kept before.
+  std::string ReadFor(std::chrono::milliseconds settle = std::chrono::milliseconds(100)) {
+    const auto deadline = std::chrono::steady_clock::now() + settle;
+    while (ReadSome(deadline)) {
+    }
+    return Rest();
+  }
+  // Reads until the server closes; true when it did in time.
+  bool ReadToEnd(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!closed_) {
+      if (!ReadSome(deadline) && !closed_) return false;
+    }
+    return true;
+  }
+  // Everything received and not yet taken.
+  std::string Rest() { return std::exchange(received_, {}); }
+  int fd() const { return fd_; }
+
+ private:
+  bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || closed_) return false;
+      if (pumping_) platform::Pump();
+      pollfd watch{fd_, POLLIN, 0};
+      const int ready = ::poll(&watch, 1, pumping_ ? 1 : static_cast<int>(left.count()));
+      if (ready < 0 || (ready == 0 && !pumping_)) return false;
+      if (ready == 0) continue;
+      char buffer[65536];
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        closed_ = true;
+        return false;
+      }
+      received_.append(buffer, static_cast<std::size_t>(n));
+      return true;
+    }
+  }
+
+  int fd_ = -1;
+  bool pumping_ = false;
+  bool connected_ = false;
+  bool closed_ = false;
+  std::string received_;
+};
+
+// A caller on `port` once the station listens there (it may still be starting).
+inline std::unique_ptr<Caller> CallWhenListening(int port, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    auto caller = std::make_unique<Caller>(port);
+    if (caller->connected() || std::chrono::steady_clock::now() > deadline) return caller;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace tellarium::testing
