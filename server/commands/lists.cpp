@@ -71,8 +71,7 @@ void Server::OnlineList(int16_t line) {
 void Server::Autobiography(int16_t line, int16_t acc) {
   uread(acc);
   if (!currentAccount.flags[kFlagInUse]) return Response(7, line);
-  const std::string stored =
-      ReadRecord(DataFile{"user" + afix(acc) + ".qvs", kAccountRecordLength}, kAutobiographyRecord);
+  const std::string stored = ReadRecord(AccountFile(acc), kAutobiographyRecord);
   std::string text = "Autobiography for User #" + afix(acc) + ":" + currentAccount.handle.Trimmed() + "^Last Call " +
                      dte(currentAccount.lastCallDate.Raw()) + " at " + tme(currentAccount.lastCallTime.Raw()) + "." +
                      lineBreak;

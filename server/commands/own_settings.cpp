@@ -14,15 +14,17 @@ constexpr int16_t kOtherHandleLevel = 3;
 
 bool IsLineDigit(char c) { return c >= '1' && c <= '9'; }
 
+// The command text from its (n+1)th character on; nothing when it is shorter.
+std::string TextAfter(const std::string& text, std::size_t n) { return text.substr(std::min(n, text.size())); }
+
 }  // namespace
 
 void Server::AutobiographyCommand(int16_t line) {
   const LineState& state = LineAt(line);
   if (state.account.Raw() == "N/A") return Response(1, line);
-  std::string autobiography = "|" + CommandText(line).substr(std::min<std::size_t>(2, CommandText(line).size()));
+  std::string autobiography = "|" + TextAfter(CommandText(line), 2);
   autobiography.resize(kAccountRecordLength, ' ');
-  WriteRecord(DataFile{"user" + afix(AccountNumber(state.account)) + ".qvs", kAccountRecordLength}, kAutobiographyRecord,
-              autobiography);
+  WriteRecord(AccountFile(AccountNumber(state.account)), kAutobiographyRecord, autobiography);
   Answer(line, "Autobiography Set.");
 }
 
@@ -41,7 +43,7 @@ void Server::OtherHandle(int16_t line) {
   const int16_t target = chkline(text.substr(1, 1));
   if (target < 0) return Response(5, line);
   if (LineAt(target).status == kOffline) return Response(8, line);
-  LineAt(target).handle = text.substr(2);
+  LineAt(target).handle = TextAfter(text, 2);
   Answer(line, "Handle set for #" + std::to_string(target));
 }
 
@@ -70,7 +72,7 @@ void Server::PostCommand(int16_t line) {
   const LineState& state = LineAt(line);
   if (!Clearance(config.options[0], state.level)) return Response(1, line);
   const std::string& text = CommandText(line);
-  workText = "S" + Handle(line, state.handle.Raw()) + text.substr(std::min<std::size_t>(2, text.size()));
+  workText = "S" + Handle(line, state.handle.Raw()) + TextAfter(text, 2);
   backlog(2, workText + lineBreak, line);
   CommandText(line).clear();
   workText.clear();

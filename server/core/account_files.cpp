@@ -24,10 +24,12 @@ std::string Server::afix(int16_t acc) {
   return text + std::to_string(acc);
 }
 
+DataFile Server::AccountFile(int16_t acc) { return {"user" + afix(acc) + ".qvs", kAccountRecordLength}; }
+
 void Server::uread(int16_t acc) {
   const ErrorTrap trap = Trap("uread");
   trap([&] {
-    const DataFile file{"user" + afix(acc) + ".qvs", kAccountRecordLength};
+    const DataFile file = AccountFile(acc);
     if (FileExists(file.name)) {
       GetRecord<UserRecordLayout>(file, kAccountRecord, currentAccount);
     } else {
@@ -54,7 +56,7 @@ void Server::MakeEmptyAccount(int16_t acc) {
 void Server::uwrite(int16_t acc) {
   const ErrorTrap trap = Trap("uwrite");
   trap([&] {
-    const DataFile file{"user" + afix(acc) + ".qvs", kAccountRecordLength};
+    const DataFile file = AccountFile(acc);
     PutRecord<UserRecordLayout>(file, kAccountRecord, currentAccount);
   });
 }

@@ -45,6 +45,7 @@
 #include "server/core/error_trap.h"
 #include "server/core/not_copied.h"
 #include "server/core/packet_fields.h"
+#include "server/core/record_file.h"
 #include "server/core/server_tables.h"
 #include "server/core/telnet_control.h"
 
@@ -75,6 +76,8 @@ class Server : public ServerTables {
   std::string uassemble();
   void uparse(std::string a);
   std::string afix(int16_t acc);
+  // "user012.qvs": the account's record 1, its autobiography and its e-mail.
+  DataFile AccountFile(int16_t acc);
 
   // Message slots.
   static int16_t Sltchk(std::string_view i);
@@ -450,7 +453,7 @@ class Server : public ServerTables {
 
   StatusView* statusView_ = nullptr;
 
-  // === Commands (private; command work) ===
+  // === Commands (command work) ===
  public:
   // commands/command_stack.cpp: the handler a command text (without its "/")
   // selects, or none. Two-letter codes are tried before one-letter ones.

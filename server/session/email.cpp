@@ -27,7 +27,7 @@ void StoreEmail(const DataFile& file, int32_t mailStored, const EmailRecord& ema
 void Server::Esend(int16_t acc) {
   const ErrorTrap trap = Trap("Esend");
   const std::string account = afix(acc);
-  const DataFile file{"user" + account + ".qvs", kAccountRecordLength};
+  const DataFile file = AccountFile(acc);
   if (!FileExists(file.name)) return;
   trap([&] { StoreEmail(file, currentAccount.mailStored, currentEmail); });
   trap([&] { TellMailArrived(account); });
