@@ -22,15 +22,7 @@ constexpr char kFirstStartOutput[] =
     "Initializing Accounts...\r\n"
     " Account # 999\r\n";
 
-constexpr char kLaterStartOutput[] =
-    "Loading Main Configuration Data...\r\n"
-    "Initializing Channel Data.\r\n"
-    "Configuring MSlots...\r\n"
-    "Loading data files.\r\n"
-    "Loading system log.\r\n"
-    "Loading last 10 callers.\r\n"
-    "Initializing Accounts...\r\n"
-    " Account # 999\r\n";
+const std::string kLaterStartOutput = testing::kLaterStartProgress + " Account # 999\r\n";
 
 std::string Padded(const std::string& text, std::size_t width) { return text + std::string(width - text.size(), ' '); }
 std::string Int16Bytes(int value) {

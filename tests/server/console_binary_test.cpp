@@ -13,14 +13,7 @@
 namespace tellarium {
 namespace {
 
-const std::string kStartupLines =
-    "Loading Main Configuration Data...\r\n"
-    "Initializing Channel Data.\r\n"
-    "Configuring MSlots...\r\n"
-    "Loading data files.\r\n"
-    "Loading system log.\r\n"
-    "Loading last 10 callers.\r\n"
-    "Initializing Accounts...\r\n";
+const std::string& kStartupLines = testing::kLaterStartProgress;
 
 std::string Display(const std::string& line1Row) {
   std::string display = "Address: Debugging Mode:False\r\nPort #0: Offline\r\n";

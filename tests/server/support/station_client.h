@@ -21,6 +21,16 @@
 
 namespace tellarium::testing {
 
+// What a start with its files in place writes before the account counter.
+inline const std::string kLaterStartProgress =
+    "Loading Main Configuration Data...\r\n"
+    "Initializing Channel Data.\r\n"
+    "Configuring MSlots...\r\n"
+    "Loading data files.\r\n"
+    "Loading system log.\r\n"
+    "Loading last 10 callers.\r\n"
+    "Initializing Accounts...\r\n";
+
 struct StationPorts {
   int main = FreePort();
   int line0 = FreePort();
