@@ -5,9 +5,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <memory>
+#include <condition_variable>
+#include <deque>
+#include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -48,12 +49,42 @@ struct Completion {
   LookupOutcome outcome;
 };
 
-// Shared with the worker threads; outlives the process's last lookup.
-struct Completions {
+struct Request {
+  uint32_t handle;
+  std::string name;
+  Resolver resolve;
+};
+
+// Lookups waiting for the worker. A station looks names up only for the
+// SysOp's outdials and links, so a few are ever waiting; past this bound a
+// lookup is refused rather than queued without end.
+constexpr std::size_t kMaxWaitingLookups = 64;
+
+// Shared between the loop's thread and the one worker thread, which lives as
+// long as the process.
+struct Worker {
   std::mutex mutex;
+  std::condition_variable wake_worker;
+  std::deque<Request> waiting;
   std::vector<Completion> done;
   int wake_fd = -1;
+  bool started = false;
 };
+
+void RunWorker(Worker& worker) {
+  std::unique_lock lock(worker.mutex);
+  for (;;) {
+    worker.wake_worker.wait(lock, [&] { return !worker.waiting.empty(); });
+    Request request = std::move(worker.waiting.front());
+    worker.waiting.pop_front();
+    lock.unlock();
+    const LookupOutcome outcome = request.resolve(request.name);
+    lock.lock();
+    worker.done.push_back({request.handle, outcome});
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(worker.wake_fd, &one, sizeof one);
+  }
+}
 
 struct Pending {
   TargetId target;
@@ -62,7 +93,7 @@ struct Pending {
 
 struct LookupState {
   Resolver resolver;
-  std::shared_ptr<Completions> completions = std::make_shared<Completions>();
+  Worker* worker = new Worker;  // never freed: its thread may still be resolving at exit
   std::map<uint32_t, Pending> pending;  // lookups not yet delivered nor cancelled
   uint32_t next_handle = 1;
 };
@@ -72,15 +103,15 @@ LookupState& Lookups() {
   return *state;
 }
 
-// Runs on the loop's thread when a worker has finished.
+// Runs on the loop's thread when the worker has finished lookups.
 void DeliverCompletions() {
   LookupState& state = Lookups();
   uint64_t count;
-  if (::read(state.completions->wake_fd, &count, sizeof count) < 0) return;
+  if (::read(state.worker->wake_fd, &count, sizeof count) < 0) return;
   std::vector<Completion> done;
   {
-    std::lock_guard lock(state.completions->mutex);
-    done.swap(state.completions->done);
+    std::lock_guard lock(state.worker->mutex);
+    done.swap(state.worker->done);
   }
   for (const Completion& c : done) {
     auto it = state.pending.find(c.handle);
@@ -91,12 +122,21 @@ void DeliverCompletions() {
   }
 }
 
-bool EnsureWakeSource() {
-  auto& completions = *Lookups().completions;
-  if (completions.wake_fd >= 0) return true;
-  completions.wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (completions.wake_fd < 0) return false;
-  detail::AddReadableSource(completions.wake_fd, DeliverCompletions);
+// The wake source and the worker thread, made at the first lookup.
+bool EnsureWorker() {
+  Worker& worker = *Lookups().worker;
+  if (worker.started) return true;
+  if (worker.wake_fd < 0) {
+    worker.wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (worker.wake_fd < 0) return false;
+    detail::AddReadableSource(worker.wake_fd, DeliverCompletions);
+  }
+  try {
+    std::thread([&worker] { RunWorker(worker); }).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  worker.started = true;
   return true;
 }
 
@@ -106,25 +146,26 @@ void SetResolver(Resolver resolver) { Lookups().resolver = std::move(resolver); 
 
 uint32_t StartLookup(const std::string& name, TargetId target, uint32_t message) {
   LookupState& state = Lookups();
-  if (!EnsureWakeSource()) return 0;
-  uint32_t handle = state.next_handle++;
-  if (state.next_handle == 0) state.next_handle = 1;
-  Resolver resolve = state.resolver ? state.resolver : Resolver(SystemResolve);
-  try {
-    std::thread([handle, name, resolve, completions = state.completions] {
-      LookupOutcome outcome = resolve(name);
-      std::lock_guard lock(completions->mutex);
-      completions->done.push_back({handle, outcome});
-      uint64_t one = 1;
-      [[maybe_unused]] ssize_t written = ::write(completions->wake_fd, &one, sizeof one);
-    }).detach();
-  } catch (const std::system_error&) {
-    return 0;
+  if (!EnsureWorker()) return 0;
+  Worker& worker = *state.worker;
+  const uint32_t handle = state.next_handle;
+  {
+    std::lock_guard lock(worker.mutex);
+    if (worker.waiting.size() >= kMaxWaitingLookups) return 0;
+    worker.waiting.push_back({handle, name, state.resolver ? state.resolver : Resolver(SystemResolve)});
   }
+  worker.wake_worker.notify_one();
+  state.next_handle = handle + 1 == 0 ? 1 : handle + 1;
   state.pending[handle] = {target, message};
   return handle;
 }
 
-void CancelLookup(uint32_t handle) { Lookups().pending.erase(handle); }
+// A lookup the worker has not begun is dropped from its queue as well.
+void CancelLookup(uint32_t handle) {
+  LookupState& state = Lookups();
+  state.pending.erase(handle);
+  std::lock_guard lock(state.worker->mutex);
+  std::erase_if(state.worker->waiting, [handle](const Request& r) { return r.handle == handle; });
+}
 
 }  // namespace platform

@@ -28,9 +28,10 @@ using Resolver = std::function<LookupOutcome(const std::string& name)>;
 // Replaces the system resolver; an empty function restores it.
 void SetResolver(Resolver resolver);
 
-// Starts a lookup. Its outcome is posted to `target` as `message` with
-// wparam = the handle and lparam = PackLookup(outcome). Returns the handle
-// (never 0), or 0 when the lookup cannot be started.
+// Starts a lookup; one worker thread resolves them in turn. Its outcome is
+// posted to `target` as `message` with wparam = the handle and lparam =
+// PackLookup(outcome). Returns the handle (never 0), or 0 when the lookup
+// cannot be started (no worker, or too many lookups waiting already).
 uint32_t StartLookup(const std::string& name, TargetId target, uint32_t message);
 
 // Drops a pending lookup: its result is never posted.

@@ -5,10 +5,10 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
 build="$top/build/tests"
-options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELLARIUM_TRYOUT=ON)
 if [ "${1:-}" = "--sanitize" ]; then
   build="$top/build/sanitize"
-  options=(-DCMAKE_BUILD_TYPE=Debug -DTELLARIUM_SANITIZE=ON -DTELLARIUM_BENCH=OFF)
+  options=(-DCMAKE_BUILD_TYPE=Debug -DTELLARIUM_SANITIZE=ON -DTELLARIUM_BENCH=OFF -DTELLARIUM_TRYOUT=OFF)
 fi
 
 bash "$top/scripts/install-deps.sh"

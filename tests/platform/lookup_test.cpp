@@ -70,6 +70,23 @@ TEST_F(LookupTest, CancelledLookupPostsNothing) {
   EXPECT_TRUE(resolved);
 }
 
+// A resolver that never answers cannot make the waiting lookups grow without end.
+TEST_F(LookupTest, WaitingLookupsAreBounded) {
+  Recorder r;
+  std::atomic<bool> release{false};
+  SetResolver([&](const std::string&) {
+    while (!release) ::usleep(1000);
+    return LookupOutcome{LookupError::kNone, 1};
+  });
+  size_t started = 0;
+  for (int i = 0; i < 200; ++i) started += StartLookup("slow", r.target_id(), kResolved) != 0;
+  EXPECT_GE(started, 64u);
+  EXPECT_LE(started, 65u);
+  release = true;
+  PumpUntil(r, started);
+  EXPECT_EQ(r.received.size(), started);
+}
+
 TEST(SystemLookup, DottedAddressNeedsNoNameService) {
   Recorder r;
   StartLookup("127.0.0.9", r.target_id(), kResolved);
