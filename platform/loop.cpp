@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 
 #include "platform/clock.h"
@@ -147,8 +148,13 @@ void SetTimer(TargetId target, uint32_t timer_id, uint32_t interval_ms) {
 
 void KillTimer(TargetId target, uint32_t timer_id) { State().timers.erase({target, timer_id}); }
 
+NoPumpScope::NoPumpScope() { ++State().no_pump_scopes; }
+
+NoPumpScope::~NoPumpScope() { --State().no_pump_scopes; }
+
 bool Pump(const MessageFilter& filter) {
   LoopState& state = State();
+  assert(state.no_pump_scopes == 0 && "a pump started inside a NoPumpScope");
   if (state.pump_depth >= kMaxPumpDepth) return false;
   DepthGuard depth;
   PollOnce(0);

@@ -54,6 +54,16 @@ constexpr int kMaxPumpDepth = 8;
 // nothing because of the nesting bound.
 bool Pump(const MessageFilter& filter = {});
 
+// Marks a stretch of code during which no pump may start, such as one that
+// holds a buffer other events use too. Debug builds stop at such a pump.
+class NoPumpScope {
+ public:
+  NoPumpScope();
+  ~NoPumpScope();
+  NoPumpScope(const NoPumpScope&) = delete;
+  NoPumpScope& operator=(const NoPumpScope&) = delete;
+};
+
 // Runs the loop, waiting for events between rounds, until Quit; returns the
 // status Quit was given.
 int Run();

@@ -54,6 +54,7 @@ struct LoopState {
   std::map<int, SocketWatch> sockets;
   std::map<int, ReadableHandler> sources;
   int pump_depth = 0;
+  int no_pump_scopes = 0;  // NoPumpScopes alive
   bool quit = false;
   int quit_status = 0;
 };

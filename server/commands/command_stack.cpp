@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "server/commands/command_groups.h"
+#include "server/core/planted_faults.h"
 #include "server/core/server.h"
 
 namespace tellarium {
@@ -24,50 +26,53 @@ const Server::Command* Find(const std::array<Server::Command, N>& commands, std:
   return nullptr;
 }
 
+// Commands whose handlers are not in this station yet are not recognised.
+void CommandNotBuilt(Server& server, int16_t line) { server.Response(kUnrecognizedCommand, line); }
+
 }  // namespace
 
-// The order of each table is the order codes are tried in.
+// Codes are compared whole, so the order within a table does not matter.
 const Server::Command* Server::SelectCommand(std::string_view commandText) {
   static constexpr std::array<Command, 19> kTwoLetter = {{
-      {"PS", "post to the chat backlog", &Server::PostCommand},
-      {"LF", "reload the data files", &Server::CommandNotBuilt},
-      {"T#", "force a line's channel", &Server::CommandNotBuilt},
-      {"SM", "member list, first page", &Server::MemberListCommand},
-      {"SC", "member list, next page", &Server::MemberListContinueCommand},
-      {"AM", "message-slot editor data", &Server::CommandNotBuilt},
-      {"AA", "user editor data", &Server::CommandNotBuilt},
-      {"AC", "channel editor data", &Server::CommandNotBuilt},
-      {"AI", "station editor data", &Server::CommandNotBuilt},
-      {"AZ", "line editor data", &Server::CommandNotBuilt},
-      {"LK", "reset the system log", &Server::CommandNotBuilt},
-      {"LR", "show the system log", &Server::CommandNotBuilt},
-      {"ST", "time and date", &Server::TimeCommand},
-      {"S#", "address list", &Server::AddressListCommand},
-      {"SP", "station identification to the links", &Server::CommandNotBuilt},
-      {"UI", "set the autobiography", &Server::AutobiographyCommand},
-      {"*?", "sysop menu", &Server::SysopMenuCommand},
-      {"BP", "private-message beep", &Server::PrivateBeepCommand},
-      {"BL", "login beep", &Server::LoginBeepCommand},
+      {"PS", "post to the chat backlog", &PostCommand},
+      {"LF", "reload the data files", &CommandNotBuilt},
+      {"T#", "force a line's channel", &CommandNotBuilt},
+      {"SM", "member list, first page", &MemberListCommand},
+      {"SC", "member list, next page", &MemberListContinueCommand},
+      {"AM", "message-slot editor data", &CommandNotBuilt},
+      {"AA", "user editor data", &CommandNotBuilt},
+      {"AC", "channel editor data", &CommandNotBuilt},
+      {"AI", "station editor data", &CommandNotBuilt},
+      {"AZ", "line editor data", &CommandNotBuilt},
+      {"LK", "reset the system log", &CommandNotBuilt},
+      {"LR", "show the system log", &CommandNotBuilt},
+      {"ST", "time and date", &TimeCommand},
+      {"S#", "address list", &AddressListCommand},
+      {"SP", "station identification to the links", &CommandNotBuilt},
+      {"UI", "set the autobiography", &AutobiographyCommand},
+      {"*?", "sysop menu", &SysopMenuCommand},
+      {"BP", "private-message beep", &PrivateBeepCommand},
+      {"BL", "login beep", &LoginBeepCommand},
   }};
   static constexpr std::array<Command, 18> kOneLetter = {{
-      {"P", "private message", &Server::CommandNotBuilt},
-      {"G", "give level, time or protection", &Server::CommandNotBuilt},
-      {"C", "private chat or conference", &Server::CommandNotBuilt},
-      {"V", "temporary validation", &Server::CommandNotBuilt},
-      {"B", "beeps", &Server::BeepsCommand},
-      {"F", "line spacing", &Server::LineSpacingCommand},
-      {"Z", "outdial address", &Server::CommandNotBuilt},
-      {"Q", "quit", &Server::QuitCommand},
-      {"H", "handle", &Server::HandleCommand},
-      {"S", "online list or autobiography", &Server::ShowCommand},
-      {"T", "tune to a channel", &Server::CommandNotBuilt},
-      {"I", "information screens", &Server::InformationCommand},
-      {"K", "kill a line", &Server::CommandNotBuilt},
-      {"E", "e-mail", &Server::CommandNotBuilt},
-      {"M", "message slots", &Server::CommandNotBuilt},
-      {"R", "remote and link lines", &Server::CommandNotBuilt},
-      {"?", "main menu", &Server::MainMenuCommand},
-      {"L", "last callers", &Server::LastCallersCommand},
+      {"P", "private message", &CommandNotBuilt},
+      {"G", "give level, time or protection", &CommandNotBuilt},
+      {"C", "private chat or conference", &CommandNotBuilt},
+      {"V", "temporary validation", &CommandNotBuilt},
+      {"B", "beeps", &BeepsCommand},
+      {"F", "line spacing", &LineSpacingCommand},
+      {"Z", "outdial address", &CommandNotBuilt},
+      {"Q", "quit", &QuitCommand},
+      {"H", "handle", &HandleCommand},
+      {"S", "online list or autobiography", &ShowCommand},
+      {"T", "tune to a channel", &CommandNotBuilt},
+      {"I", "information screens", &InformationCommand},
+      {"K", "kill a line", &CommandNotBuilt},
+      {"E", "e-mail", &CommandNotBuilt},
+      {"M", "message slots", &CommandNotBuilt},
+      {"R", "remote and link lines", &CommandNotBuilt},
+      {"?", "main menu", &MainMenuCommand},
+      {"L", "last callers", &LastCallersCommand},
   }};
   if (commandText.size() >= 2) {
     if (const Command* command = Find(kTwoLetter, Upper(commandText.substr(0, 2)))) return command;
@@ -78,24 +83,27 @@ const Server::Command* Server::SelectCommand(std::string_view commandText) {
 
 void Server::CommandStack(int16_t lindex) {
   const ErrorTrap trap = Trap("CommandStack");
-  trap([&] { CommandText(lindex).erase(0, 1); });
+  trap([&] { CommandText(*this, lindex).erase(0, 1); });
   trap([&] {
-    const std::string& text = CommandText(lindex);
+    const std::string& text = CommandText(*this, lindex);
     if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) ToQVS(lindex, text);
   });
   trap([&] {
-    const Command* command = SelectCommand(CommandText(lindex));
+    const std::string& text = CommandText(*this, lindex);
+    RaisePlantedFault(FaultPoint::kCommand, text);
+    const Command* command = SelectCommand(text);
     if (command == nullptr) {
-      Response(0, lindex);
+      Response(kUnrecognizedCommand, lindex);
     } else {
-      (this->*command->handler)(lindex);
+      command->handler(*this, lindex);
     }
   });
 }
 
-// Commands whose handlers are not in this station yet are not recognised.
-void Server::CommandNotBuilt(int16_t line) { Response(0, line); }
+std::string& CommandText(Server& server, int16_t line) { return server.InputLineAt(line); }
 
-void Server::Answer(int16_t line, const std::string& text) { send(line, 4, text + lineBreak); }
+void Answer(Server& server, int16_t line, const std::string& text) {
+  server.send(line, kStationMode, text + server.lineBreak);
+}
 
 }  // namespace tellarium

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "server/commands/command_groups.h"
 #include "server/core/dates.h"
 #include "server/core/number_text.h"
 #include "server/core/record_file.h"
@@ -16,124 +17,138 @@ namespace {
 constexpr int16_t kMembersPerPage = 23;
 constexpr int16_t kLastAccount = kAccountCount - 1;
 constexpr char kAutobiographyMark = '|';
+constexpr int16_t kAddressListLevel = 1;
 
 // A member number typed after "S": three characters reading as a positive
 // number, or "000" for the SysOp.
 bool IsMemberNumber(std::string_view digits) {
-  return digits.size() == 3 && (digits == "000" || LeadingNumber(digits) > 0);
+  return digits.size() == 3 && (digits == kSysOpAccount || LeadingNumber(digits) > 0);
 }
 
-}  // namespace
-
-void Server::LastCallersCommand(int16_t line) {
-  std::string text = "Last 10 callers^";
-  for (int k = 1; k <= kLastCallerCount; ++k) {
-    const LastCallerRecord& caller = lastCallers[static_cast<std::size_t>(k - 1)];
-    if (!caller.inUse) continue;
-    text += "^#" + std::to_string(k) + ":" + caller.handle.TrimmedRight() + " #" + caller.account.Raw() + " @ " +
-            tme(caller.time.Raw()) + " on " + dte(caller.date.Raw());
-  }
-  Answer(line, text);
+// "#1(C1]:Max) #012": how a line begins in the lists of who is online.
+std::string ListedLine(Server& server, int16_t l) {
+  const LineState& state = server.LineAt(l);
+  return server.Handle(l, state.handle.Raw()) + "#" + state.account.Raw();
 }
 
-void Server::TimeCommand(int16_t line) {
+std::string ListFooter(Server& server) {
   const std::tm now = platform::LocalNow();
-  Answer(line, "Time: " + tme(TimeText(now)) + " on " + dte(DateText(now)) + ".");
+  const std::string& br = server.lineBreak;
+  return br + "-=> Time:" + server.tme(TimeText(now)) + " <--> Date:" + server.dte(DateText(now)) + br;
 }
 
-// "S" with a member number shows that member; anything else, who is online.
-void Server::ShowCommand(int16_t line) {
-  const std::string text = CommandText(line);
-  if (text.size() == 4 && IsMemberNumber(std::string_view(text).substr(1))) {
-    return Autobiography(line, ToInt16(LeadingNumber(std::string_view(text).substr(1))));
-  }
-  OnlineList(line);
-}
-
-void Server::OnlineList(int16_t line) {
-  std::string text = "Online List" + lineBreak + lineBreak;
+void OnlineList(Server& server, int16_t line) {
+  const std::string& br = server.lineBreak;
+  std::string text = "Online List" + br + br;
   int listed = 0;
-  for (int16_t l = 0; l <= config.maxLines; ++l) {
-    const LineState& state = LineAt(l);
+  for (int16_t l = 0; l <= server.config.maxLines; ++l) {
+    const LineState& state = server.LineAt(l);
     if (state.status <= kLoggingIn) continue;
     ++listed;
-    text += ListedLine(l) + (state.killProtected ? ":K" : "") + ":" + NumberText(state.onlineTime) +
-            (state.mailCount > 0 ? "E" : "") + lineBreak;
+    text += ListedLine(server, l) + (state.killProtected ? ":K" : "") + ":" + NumberText(state.onlineTime) +
+            (state.mailCount > 0 ? "E" : "") + br;
   }
-  text += ListFooter();
+  text += ListFooter(server);
   if (listed < 2) {
-    text += stationPrefix + "Last Call:" + tme(config.lastCallTime.Raw()) + " On " + dte(config.lastCallDate.Raw()) +
-            lineBreak;
+    const ServerConfig& config = server.config;
+    text += server.stationPrefix + "Last Call:" + server.tme(config.lastCallTime.Raw()) + " On " +
+            server.dte(config.lastCallDate.Raw()) + br;
   }
-  send(line, 6, text);
+  server.send(line, kNoticeMode, text);
 }
 
-void Server::Autobiography(int16_t line, int16_t acc) {
-  uread(acc);
-  if (!currentAccount.flags[kFlagInUse]) return Response(7, line);
-  const std::string stored = ReadRecord(AccountFile(acc), kAutobiographyRecord);
-  std::string text = "Autobiography for User #" + afix(acc) + ":" + currentAccount.handle.Trimmed() + "^Last Call " +
-                     dte(currentAccount.lastCallDate.Raw()) + " at " + tme(currentAccount.lastCallTime.Raw()) + "." +
-                     lineBreak;
+void Autobiography(Server& server, int16_t line, int16_t acc) {
+  UserRecord account;
+  {
+    const SharedBufferHold hold;
+    server.uread(acc);
+    account = server.currentAccount;
+  }
+  if (!account.flags[kFlagInUse]) return server.Response(kInvalidUserAccount, line);
+  const std::string stored = ReadRecord(Server::AccountFile(acc), kAutobiographyRecord);
+  const std::string& br = server.lineBreak;
+  std::string text = "Autobiography for User #" + Server::afix(acc) + ":" + account.handle.Trimmed() +
+                     "^Last Call " + server.dte(account.lastCallDate.Raw()) + " at " +
+                     server.tme(account.lastCallTime.Raw()) + "." + br;
   if (!stored.empty() && stored[0] == kAutobiographyMark) {
-    text += std::string(TrimRight(std::string_view(stored).substr(1))) + lineBreak;
+    text += std::string(TrimRight(std::string_view(stored).substr(1))) + br;
   }
-  send(line, 4, text);
-}
-
-void Server::MemberListCommand(int16_t line) {
-  memberListPosition[static_cast<std::size_t>(line)] = 0;
-  MemberListPage(line);
-}
-
-void Server::MemberListContinueCommand(int16_t line) {
-  if (memberListPosition[static_cast<std::size_t>(line)] >= kLastAccount) {
-    return Answer(line, "Already at end of list.");
-  }
-  MemberListPage(line);
+  server.send(line, kStationMode, text);
 }
 
 // A page starts at the account the last one ended on, which is examined again.
-void Server::MemberListPage(int16_t line) {
-  int16_t& position = memberListPosition[static_cast<std::size_t>(line)];
+void MemberListPage(Server& server, int16_t line) {
+  int16_t& position = server.memberListPosition[static_cast<std::size_t>(line)];
   const int16_t start = position;
   int16_t account = start;
+  const std::string& br = server.lineBreak;
   std::string entries;
   for (int16_t found = 0;; ++account) {
-    const AccountIndexEntry& entry = accountIndex[static_cast<std::size_t>(account)];
+    const AccountIndexEntry& entry = server.accountIndex[static_cast<std::size_t>(account)];
     if (entry.inUse) {
-      entries += afix(account) + ":" + entry.name.Trimmed() + lineBreak;
+      entries += Server::afix(account) + ":" + entry.name.Trimmed() + br;
       ++found;
     }
     if (found == kMembersPerPage || account >= kLastAccount) break;
   }
   position = account;
   const std::string ending = account >= kLastAccount ? "End." : "/SC To Continue.";
-  send(line, 0,
-       "Member List (" + afix(start) + " to " + afix(account) + ")" + lineBreak + lineBreak + entries +
-           stationPrefix + ending + lineBreak);
+  server.send(line, kChatMode,
+              "Member List (" + Server::afix(start) + " to " + Server::afix(account) + ")" + br + br + entries +
+                  server.stationPrefix + ending + br);
 }
 
-void Server::AddressListCommand(int16_t line) {
-  if (!Clearance(1, LineAt(line).level)) return Response(0, line);
-  std::string text = "Address List" + lineBreak + lineBreak;
-  for (int16_t l = 0; l <= config.maxLines; ++l) {
-    const LineState& state = LineAt(l);
-    if (state.status <= kLoggingIn) continue;
-    text += ListedLine(l) + "@" + ConnectionText(state) + lineBreak;
+}  // namespace
+
+void LastCallersCommand(Server& server, int16_t line) {
+  std::string text = "Last 10 callers^";
+  for (int k = 1; k <= kLastCallerCount; ++k) {
+    const LastCallerRecord& caller = server.lastCallers[static_cast<std::size_t>(k - 1)];
+    if (!caller.inUse) continue;
+    text += "^#" + std::to_string(k) + ":" + caller.handle.TrimmedRight() + " #" + caller.account.Raw() + " @ " +
+            server.tme(caller.time.Raw()) + " on " + server.dte(caller.date.Raw());
   }
-  send(line, 0, text + ListFooter());
+  Answer(server, line, text);
 }
 
-// "#1(C1]:Max) #012": how a line begins in the lists of who is online.
-std::string Server::ListedLine(int16_t l) {
-  const LineState& state = LineAt(l);
-  return Handle(l, state.handle.Raw()) + "#" + state.account.Raw();
-}
-
-std::string Server::ListFooter() {
+void TimeCommand(Server& server, int16_t line) {
   const std::tm now = platform::LocalNow();
-  return lineBreak + "-=> Time:" + tme(TimeText(now)) + " <--> Date:" + dte(DateText(now)) + lineBreak;
+  Answer(server, line, "Time: " + server.tme(TimeText(now)) + " on " + server.dte(DateText(now)) + ".");
+}
+
+// "S" with a member number shows that member; anything else, who is online.
+void ShowCommand(Server& server, int16_t line) {
+  const std::string text = CommandText(server, line);
+  if (text.size() == 4 && IsMemberNumber(std::string_view(text).substr(1))) {
+    return Autobiography(server, line, ToInt16(LeadingNumber(std::string_view(text).substr(1))));
+  }
+  OnlineList(server, line);
+}
+
+void MemberListCommand(Server& server, int16_t line) {
+  server.memberListPosition[static_cast<std::size_t>(line)] = 0;
+  MemberListPage(server, line);
+}
+
+void MemberListContinueCommand(Server& server, int16_t line) {
+  if (server.memberListPosition[static_cast<std::size_t>(line)] >= kLastAccount) {
+    return Answer(server, line, "Already at end of list.");
+  }
+  MemberListPage(server, line);
+}
+
+void AddressListCommand(Server& server, int16_t line) {
+  if (!Server::Clearance(kAddressListLevel, server.LineAt(line).level)) {
+    return server.Response(kUnrecognizedCommand, line);
+  }
+  const std::string& br = server.lineBreak;
+  std::string text = "Address List" + br + br;
+  for (int16_t l = 0; l <= server.config.maxLines; ++l) {
+    const LineState& state = server.LineAt(l);
+    if (state.status <= kLoggingIn) continue;
+    text += ListedLine(server, l) + "@" + Server::ConnectionText(state) + br;
+  }
+  server.send(line, kChatMode, text + ListFooter(server));
 }
 
 }  // namespace tellarium

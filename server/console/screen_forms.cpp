@@ -37,6 +37,20 @@ std::string CursorTo(int16_t row, int16_t column) {
   return "\x1B[" + std::to_string(row) + ";" + std::to_string(column) + "H";
 }
 
+ScreenForm& FormAt(ServerTables& tables, int line) {
+  if (line < 0 || line >= kScreenFormLines) Raise(ErrorNumber::kSubscriptOutOfRange);
+  return tables.screenForms[static_cast<std::size_t>(line)];
+}
+
+void ReadFormFields(TextFileReader& reader, ScreenForm& form, int16_t& count) {
+  while (std::optional<std::string> line = reader.NextLine()) {
+    if (line->find(',') == std::string::npos) return;
+    if (count >= kScreenFormFields) Raise(ErrorNumber::kSubscriptOutOfRange);
+    form[static_cast<std::size_t>(count)] = ParseField(*line);
+    ++count;
+  }
+}
+
 }  // namespace
 
 // A missing file leaves the form as it was. The form has room for 25 fields:
@@ -44,20 +58,11 @@ std::string CursorTo(int16_t row, int16_t column) {
 int16_t Server::SysScreenFile(const std::string& fname, int16_t lne) {
   int16_t count = 0;
   Trap("SysScreenFile")([&] {
-    ScreenForm& form = FormAt(lne);
+    ScreenForm& form = FormAt(*this, lne);
     TextFileReader reader(fname);
     ReadFormFields(reader, form, count);
   });
   return count;
-}
-
-void Server::ReadFormFields(TextFileReader& reader, ScreenForm& form, int16_t& count) {
-  while (std::optional<std::string> line = reader.NextLine()) {
-    if (line->find(',') == std::string::npos) return;
-    if (count >= kScreenFormFields) Raise(ErrorNumber::kSubscriptOutOfRange);
-    form[static_cast<std::size_t>(count)] = ParseField(*line);
-    ++count;
-  }
 }
 
 void Server::SysTelScrn(int16_t md, int16_t line) {
@@ -77,7 +82,7 @@ void Server::SysTelDisp(int16_t line) {
   for (int16_t k = 0; k < count; ++k) {
     trap([&] {
       if (k >= kScreenFormFields) Raise(ErrorNumber::kSubscriptOutOfRange);
-      const ScreenField& field = FormAt(line)[static_cast<std::size_t>(k)];
+      const ScreenField& field = FormAt(*this, line)[static_cast<std::size_t>(k)];
       SendDirect(line, CursorTo(field.row, field.column) + std::string(Trim(field.text)));
     });
   }
@@ -85,12 +90,7 @@ void Server::SysTelDisp(int16_t line) {
 
 // `pos` is accepted and not used.
 void Server::SysTelOperate(int16_t line, int16_t /*pos*/) {
-  Trap("SysTelOperate")([&] { workText = CursorTo(FormAt(line)[0].row, 2); });
-}
-
-ScreenForm& Server::FormAt(int line) {
-  if (line < 0 || line >= kScreenFormLines) Raise(ErrorNumber::kSubscriptOutOfRange);
-  return screenForms[static_cast<std::size_t>(line)];
+  Trap("SysTelOperate")([&] { workText = CursorTo(FormAt(*this, line)[0].row, 2); });
 }
 
 }  // namespace tellarium

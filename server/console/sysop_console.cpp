@@ -46,11 +46,13 @@ void SysopConsole::Show(const std::string& display) {
 }
 
 void SysopConsole::HandleMessage(uint32_t message, uint64_t, int64_t) {
-  if (message == kKeyMessage) server_.SysScreen();
-  if (message == kStatusRequest) {
-    server_.SysScreen();
-    if (!terminal_) platform::console::Write(server_.txtLines);
-  }
+  server_.Trap("Console")([&] {
+    if (message == kKeyMessage) server_.SysScreen();
+    if (message == kStatusRequest) {
+      server_.SysScreen();
+      if (!terminal_) platform::console::Write(server_.txtLines);
+    }
+  });
 }
 
 }  // namespace tellarium

@@ -2,6 +2,7 @@
 // graphical client, and the account index built at start.
 #include <array>
 
+#include "server/core/packet_fields.h"
 #include "server/core/record_layouts.h"
 #include "server/core/server.h"
 #include "server/core/text_fields.h"
@@ -14,6 +15,38 @@ constexpr std::array<int, kAccountFlagCount> kTextFormFlagOrder{0, 3, 7, 8, 6, 9
 
 // The default SysOp account logs in as a chat user (flag 1) besides flags 0, 2 and 3.
 constexpr std::array<int, 4> kSysOpFlags{kFlagInUse, kFlagChatUser, kFlagMayLink, 3};
+
+// An account without a file is not in use. Its date and time texts stay as
+// the previous read left them.
+void MakeEmptyAccount(UserRecord& a, int16_t acc) {
+  a.flags = {};
+  a.handle = "User #" + Server::afix(acc);
+  a.password = "";
+  a.profile1 = a.profile2 = a.profile3 = "";
+  a.profile4 = "";
+  a.profile5 = "";
+  a.profile6 = "";
+  a.level = 0;
+  a.profileNumber = a.counter1 = a.counter2 = a.mailStored = a.counter3 = 0;
+}
+
+PacketFields AccountTextFields(UserRecord& a) {
+  auto text = [](auto& field) { return TextField([&field]() -> auto& { return field; }, Trimming::kBoth); };
+  PacketFields fields{
+      Int16Field([&a]() -> int16_t& { return a.level; }),
+      text(a.profile2),
+      text(a.profile3),
+      Int32Field([&a]() -> int32_t& { return a.profileNumber; }),
+      text(a.profile4),
+  };
+  for (int flag : kTextFormFlagOrder) {
+    fields.push_back(FlagField([&a, flag]() -> bool& { return a.flags[static_cast<std::size_t>(flag)]; }));
+  }
+  for (PacketField field : {text(a.handle), text(a.password), text(a.profile1), text(a.profile5), text(a.profile6)}) {
+    fields.push_back(std::move(field));
+  }
+  return fields;
+}
 
 }  // namespace
 
@@ -33,24 +66,9 @@ void Server::uread(int16_t acc) {
     if (FileExists(file.name)) {
       GetRecord<UserRecordLayout>(file, kAccountRecord, currentAccount);
     } else {
-      MakeEmptyAccount(acc);
+      MakeEmptyAccount(currentAccount, acc);
     }
   });
-}
-
-// An account without a file is not in use. Its date and time texts stay as
-// the previous read left them.
-void Server::MakeEmptyAccount(int16_t acc) {
-  UserRecord& a = currentAccount;
-  a.flags = {};
-  a.handle = "User #" + afix(acc);
-  a.password = "";
-  a.profile1 = a.profile2 = a.profile3 = "";
-  a.profile4 = "";
-  a.profile5 = "";
-  a.profile6 = "";
-  a.level = 0;
-  a.profileNumber = a.counter1 = a.counter2 = a.mailStored = a.counter3 = 0;
 }
 
 void Server::uwrite(int16_t acc) {
@@ -61,36 +79,17 @@ void Server::uwrite(int16_t acc) {
   });
 }
 
-PacketFields Server::AccountTextFields() {
-  UserRecord& a = currentAccount;
-  auto text = [](auto& field) { return TextField([&field]() -> auto& { return field; }, Trimming::kBoth); };
-  PacketFields fields{
-      Int16Field([&a]() -> int16_t& { return a.level; }),
-      text(a.profile2),
-      text(a.profile3),
-      Int32Field([&a]() -> int32_t& { return a.profileNumber; }),
-      text(a.profile4),
-  };
-  for (int flag : kTextFormFlagOrder) {
-    fields.push_back(FlagField([&a, flag]() -> bool& { return a.flags[static_cast<std::size_t>(flag)]; }));
-  }
-  for (PacketField field : {text(a.handle), text(a.password), text(a.profile1), text(a.profile5), text(a.profile6)}) {
-    fields.push_back(std::move(field));
-  }
-  return fields;
-}
-
 std::string Server::uassemble() {
   const ErrorTrap trap = Trap("uassemble");
   std::string form;
-  for (const PacketField& field : AccountTextFields()) trap([&] { form += field.assemble() + "|"; });
+  for (const PacketField& field : AccountTextFields(currentAccount)) trap([&] { form += field.assemble() + "|"; });
   return form;
 }
 
 void Server::uparse(std::string a) {
   const ErrorTrap trap = Trap("Uparse");
   FieldCutter cutter(a);
-  for (const PacketField& field : AccountTextFields()) {
+  for (const PacketField& field : AccountTextFields(currentAccount)) {
     std::optional<std::string> text = cutter.Next();
     if (!text) return;
     // An empty field reads as one blank.
@@ -100,6 +99,7 @@ void Server::uparse(std::string a) {
 }
 
 void Server::WriteDefaultSysOpAccount() {
+  const SharedBufferHold hold;
   currentAccount = UserRecord{};
   currentAccount.level = 4;
   currentAccount.handle = "SysOp";
@@ -109,6 +109,7 @@ void Server::WriteDefaultSysOpAccount() {
 }
 
 void Server::IndexAccount(int16_t acc) {
+  const SharedBufferHold hold;
   // Cleared first, so an account file that cannot be read is not indexed
   // under the previous account's name.
   currentAccount.flags[kFlagInUse] = false;

@@ -22,12 +22,11 @@ bool IsLink(const LineState& line) { return line.status == kDDialLink || line.st
 // A D-Dial link on its own kinds (DDL, DCL, QVL) relays chat into the channel
 // its inbound handler set, so it sends as a user on an ordinary channel.
 ChatRoute RouteOf(const LineState& sender) {
-  int16_t place = sender.substate;
-  if (sender.status == kDDialLink && place <= 2) place = 0;
-  switch (place) {
-    case 0:
-    case 6: return ChatRoute::kChannel;
-    case 5: return ChatRoute::kPrivateChat;
+  if (sender.status == kDDialLink && sender.substate <= kQvlLink) return ChatRoute::kChannel;
+  switch (sender.substate) {
+    case kOnChannel:
+    case kInConference: return ChatRoute::kChannel;
+    case kInPrivateChat: return ChatRoute::kPrivateChat;
     default: return ChatRoute::kNone;
   }
 }
@@ -46,9 +45,7 @@ std::size_t LinkChannelPosition(const LineState& link, const std::string& channe
   return at == std::string::npos ? 0 : at + 1;
 }
 
-}  // namespace
-
-struct Server::Distribution {
+struct Distribution {
   int16_t cmd;
   int16_t sender;
   std::string text;
@@ -60,16 +57,16 @@ struct Server::Distribution {
   bool privateChatDelivered = false;
 };
 
-void Server::backlog(int16_t cmd, std::string a, int16_t curlin) {
-  const ErrorTrap trap = Trap("BackLog");
-  std::optional<Distribution> message;
-  trap([&] { message = DescribeDistribution(cmd, std::move(a), curlin); });
-  if (!message) return;
-  for (int16_t t = 0; t <= config.maxLines; ++t) trap([&] { DeliverTo(*message, t); });
+// The text up to and including the character after its first "#" (the first
+// character when it has none) goes into line codes: "#A" becomes "#10".
+std::string DDialText(Server& server, const std::string& a) {
+  const std::size_t hash = a.find('#');
+  const std::size_t cut = std::min(a.size(), hash == std::string::npos ? 1 : hash + 2);
+  return server.LTrans2(a.substr(0, cut)) + a.substr(cut);
 }
 
-Server::Distribution Server::DescribeDistribution(int16_t cmd, std::string a, int16_t curlin) {
-  const LineState& sender = LineAt(curlin);
+Distribution DescribeDistribution(Server& server, int16_t cmd, std::string a, int16_t curlin) {
+  const LineState& sender = server.LineAt(curlin);
   Distribution message{cmd,
                        curlin,
                        std::move(a),
@@ -78,60 +75,53 @@ Server::Distribution Server::DescribeDistribution(int16_t cmd, std::string a, in
                        RouteOf(sender),
                        sender.status == kChatUser && !sender.accountFlags[kFlagInUse],
                        {}};
-  message.linkText = DDialText(message.text);
+  message.linkText = DDialText(server, message.text);
   return message;
 }
 
-void Server::DeliverTo(Distribution& message, int16_t t) {
-  const LineState& line = LineAt(t);
-  if (t == message.sender && IsLink(LineAt(message.sender))) return;
-  if (line.status == kChatUser) DeliverToChatUser(message, t);
-  if (line.status == kDDialLink) DeliverToDDialLink(message, t);
+// The partner and the sender each get the message once, however many chat
+// users are online.
+void DeliverPrivateChat(Server& server, Distribution& message) {
+  message.privateChatDelivered = true;
+  const std::string held = message.text + server.lineBreak + HeldOutput::kEndMark;
+  const int16_t partner = server.LineAt(message.sender).pairedLine;
+  if (partner < 0 || partner >= kLineCount) Raise(ErrorNumber::kSubscriptOutOfRange);
+  server.heldOutput[static_cast<std::size_t>(partner)].Append(held);
+  if (partner != message.sender) server.heldOutput[static_cast<std::size_t>(message.sender)].Append(held);
 }
 
-void Server::DeliverToChatUser(Distribution& message, int16_t t) {
+void DeliverToChatUser(Server& server, Distribution& message, int16_t t) {
   switch (message.route) {
-    case ChatRoute::kChannel: {
-      if (message.cmd != 0 || LineAt(t).channel == message.channel) {
-        heldOutput[static_cast<std::size_t>(t)].Append(
-            FormatOutput(t, message.cmd, message.text + HeldOutput::kEndMark));
+    case ChatRoute::kChannel:
+      if (message.cmd != kChatMode || server.LineAt(t).channel == message.channel) {
+        server.heldOutput[static_cast<std::size_t>(t)].Append(
+            server.FormatOutput(t, message.cmd, message.text + HeldOutput::kEndMark));
       }
       break;
-    }
     case ChatRoute::kPrivateChat:
-      if (!message.privateChatDelivered) DeliverPrivateChat(message);
+      if (!message.privateChatDelivered) DeliverPrivateChat(server, message);
       break;
     case ChatRoute::kNone: break;
   }
 }
 
-// The partner and the sender each get the message once, however many chat
-// users are online.
-void Server::DeliverPrivateChat(Distribution& message) {
-  message.privateChatDelivered = true;
-  const std::string held = message.text + lineBreak + HeldOutput::kEndMark;
-  const int16_t partner = LineAt(message.sender).pairedLine;
-  if (partner < 0 || partner >= kLineCount) Raise(ErrorNumber::kSubscriptOutOfRange);
-  heldOutput[static_cast<std::size_t>(partner)].Append(held);
-  if (partner != message.sender) heldOutput[static_cast<std::size_t>(message.sender)].Append(held);
-}
-
-void Server::DeliverToDDialLink(const Distribution& message, int16_t t) {
-  if (message.guestSender || message.cmd != 0) return;
-  const LineState& link = LineAt(t);
+void DeliverToDDialLink(Server& server, const Distribution& message, int16_t t) {
+  if (message.guestSender || message.cmd != kChatMode) return;
+  const LineState& link = server.LineAt(t);
   const std::string& text = message.linkText;
+  const std::string& br = server.lineBreak;
   switch (link.substate) {
-    case 0:  // DDL
-      if (CarriesAt(link, 1, message.channelText)) SendDirect(t, text + lineBreak);
+    case kDdlLink:
+      if (CarriesAt(link, 1, message.channelText)) server.SendDirect(t, text + br);
       break;
-    case 1:  // DCL
-      if (CarriesAt(link, 1, message.channelText)) SendDirect(t, text + lineBreak);
-      if (CarriesAt(link, 2, message.channelText)) SendDirect(t, "~" + text + lineBreak);
+    case kDclLink:
+      if (CarriesAt(link, 1, message.channelText)) server.SendDirect(t, text + br);
+      if (CarriesAt(link, 2, message.channelText)) server.SendDirect(t, "~" + text + br);
       break;
-    case 2: {  // QVL
+    case kQvlLink: {
       const std::size_t position = LinkChannelPosition(link, message.channelText);
       if (position >= 1 && position <= kChannelMarks.size()) {
-        SendDirect(t, std::string(kChannelMarks[position - 1]) + text + lineBreak);
+        server.SendDirect(t, std::string(kChannelMarks[position - 1]) + text + br);
       }
       break;
     }
@@ -139,12 +129,21 @@ void Server::DeliverToDDialLink(const Distribution& message, int16_t t) {
   }
 }
 
-// The text up to and including the character after its first "#" (the first
-// character when it has none) goes into line codes: "#A" becomes "#10".
-std::string Server::DDialText(const std::string& a) {
-  const std::size_t hash = a.find('#');
-  const std::size_t cut = std::min(a.size(), hash == std::string::npos ? 1 : hash + 2);
-  return LTrans2(a.substr(0, cut)) + a.substr(cut);
+void DeliverTo(Server& server, Distribution& message, int16_t t) {
+  const LineState& line = server.LineAt(t);
+  if (t == message.sender && IsLink(server.LineAt(message.sender))) return;
+  if (line.status == kChatUser) DeliverToChatUser(server, message, t);
+  if (line.status == kDDialLink) DeliverToDDialLink(server, message, t);
+}
+
+}  // namespace
+
+void Server::backlog(int16_t cmd, std::string a, int16_t curlin) {
+  const ErrorTrap trap = Trap("BackLog");
+  std::optional<Distribution> message;
+  trap([&] { message = DescribeDistribution(*this, cmd, std::move(a), curlin); });
+  if (!message) return;
+  for (int16_t t = 0; t <= config.maxLines; ++t) trap([&] { DeliverTo(*this, *message, t); });
 }
 
 }  // namespace tellarium

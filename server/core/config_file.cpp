@@ -30,20 +30,75 @@ constexpr std::array<ChannelDefault, 9> kDefaultChannels{{
     {"SysOp Conference", 30, 2},
 }};
 
-}  // namespace
-
-template <class Layout>
-void Server::ReadConfigRecord(int32_t number) {
-  GetRecord<Layout>(kConfigFile, number, config);
+void ReadChannelRecord(Server& server, int channel) {
+  GetRecord<ChannelRecord>(kConfigFile, kFirstChannelRecord + channel - 1, server.ChannelAt(channel));
 }
+
+void SetStartTo(ServerConfig& config, const std::tm& now) {
+  config.startTime = TimeText(now);
+  config.startDate = DateText(now);
+}
+
+void SetDefaultConfiguration(Server& server, const std::tm& now) {
+  ServerConfig& config = server.config;
+  config = ServerConfig{};
+  config.stationTitle = server.stationName + " QVS-" + server.stationNumber;
+  config.infoLine[0] = "Tellarium #" + server.stationNumber;
+  config.infoLine[1] = "Online";
+  config.options = {1, 2, 3, 3, 0};
+  config.timeLimits = {60, 15, -1, -1, -1, -1, -1};
+  config.lastCallTime = TimeText(now);
+  config.lastCallDate = DateText(now);
+  SetStartTo(config, now);
+  config.maxLines = 7;
+  config.mainPort = 23;
+  config.auxPort = 421;
+  config.line0Port = 420;
+  server.channels = {};
+  for (std::size_t i = 0; i < kDefaultChannels.size(); ++i) {
+    ChannelInfo& channel = server.channels[i];
+    channel.name = kDefaultChannels[i].name;
+    channel.capacity = kDefaultChannels[i].capacity;
+    channel.requiredLevel = kDefaultChannels[i].requiredLevel;
+    channel.flagA = true;
+  }
+}
+
+void CreateConfiguration(Server& server, const ErrorTrap& trap, const std::tm& now) {
+  SetDefaultConfiguration(server, now);
+  trap([&] { server.WriteConfigRecord<StationRecord>(kStationRecordNumber); });
+  trap([&] { server.WriteConfigRecord<OptionsRecord>(kOptionsRecordNumber); });
+  trap([&] { server.WriteConfigRecord<CallRecord>(kCallRecordNumber); });
+  trap([&] { server.WriteConfigRecord<TimeLimitsRecord>(kTimeLimitsRecordNumber); });
+  trap([&] { server.WriteConfigRecord<PortsRecord>(kPortsRecordNumber); });
+  for (int channel = 1; channel <= kChannelCount; ++channel) trap([&] { server.WriteChannelRecord(channel); });
+}
+
+void ReadConfiguration(Server& server, const ErrorTrap& trap) {
+  ServerConfig& config = server.config;
+  server.ShowProgress("Loading Main Configuration Data...");
+  trap([&] { GetRecord<StationRecord>(kConfigFile, kStationRecordNumber, config); });
+  trap([&] { GetRecord<OptionsRecord>(kConfigFile, kOptionsRecordNumber, config); });
+  trap([&] { GetRecord<CallRecord>(kConfigFile, kCallRecordNumber, config); });
+  trap([&] { GetRecord<TimeLimitsRecord>(kConfigFile, kTimeLimitsRecordNumber, config); });
+  trap([&] { GetRecord<PortsRecord>(kConfigFile, kPortsRecordNumber, config); });
+  server.ShowProgress("Initializing Channel Data.");
+  for (int channel = 1; channel <= kChannelCount; ++channel) trap([&] { ReadChannelRecord(server, channel); });
+}
+
+// A new day clears today's calls and stamps the start in the file.
+void StartNewDayIfNeeded(Server& server, const ErrorTrap& trap, const std::tm& now) {
+  if (server.config.startDate == FixedText<10>(DateText(now))) return;
+  server.config.callsToday = 0;
+  SetStartTo(server.config, now);
+  trap([&] { server.WriteConfigRecord<CallRecord>(kCallRecordNumber); });
+}
+
+}  // namespace
 
 template <class Layout>
 void Server::WriteConfigRecord(int32_t number) {
   PutRecord<Layout>(kConfigFile, number, config);
-}
-
-void Server::ReadChannelRecord(int channel) {
-  GetRecord<ChannelRecord>(kConfigFile, kFirstChannelRecord + channel - 1, ChannelAt(channel));
 }
 
 void Server::WriteChannelRecord(int channel) {
@@ -53,80 +108,14 @@ void Server::WriteChannelRecord(int channel) {
 void Server::LoadOrCreateConfiguration(const ErrorTrap& trap) {
   const std::tm now = platform::LocalNow();
   if (!FileExists(kConfigFile.name)) {
-    CreateConfiguration(trap, now);
+    CreateConfiguration(*this, trap, now);
     return;
   }
-  ReadConfiguration(trap);
-  StartNewDayIfNeeded(trap, now);
-  SetStartTo(now);
+  ReadConfiguration(*this, trap);
+  StartNewDayIfNeeded(*this, trap, now);
+  SetStartTo(config, now);
 }
 
-void Server::SetDefaultConfiguration(const std::tm& now) {
-  config = ServerConfig{};
-  config.stationTitle = stationName + " QVS-" + stationNumber;
-  config.infoLine[0] = "Tellarium #" + stationNumber;
-  config.infoLine[1] = "Online";
-  config.options = {1, 2, 3, 3, 0};
-  config.timeLimits = {60, 15, -1, -1, -1, -1, -1};
-  config.lastCallTime = TimeText(now);
-  config.lastCallDate = DateText(now);
-  SetStartTo(now);
-  config.maxLines = 7;
-  config.mainPort = 23;
-  config.auxPort = 421;
-  config.line0Port = 420;
-  channels = {};
-  for (std::size_t i = 0; i < kDefaultChannels.size(); ++i) {
-    channels[i].name = kDefaultChannels[i].name;
-    channels[i].capacity = kDefaultChannels[i].capacity;
-    channels[i].requiredLevel = kDefaultChannels[i].requiredLevel;
-    channels[i].flagA = true;
-  }
-}
-
-void Server::CreateConfiguration(const ErrorTrap& trap, const std::tm& now) {
-  SetDefaultConfiguration(now);
-  trap([&] { WriteConfigRecord<StationRecord>(kStationRecordNumber); });
-  trap([&] { WriteConfigRecord<OptionsRecord>(kOptionsRecordNumber); });
-  trap([&] { WriteConfigRecord<CallRecord>(kCallRecordNumber); });
-  trap([&] { WriteConfigRecord<TimeLimitsRecord>(kTimeLimitsRecordNumber); });
-  trap([&] { WriteConfigRecord<PortsRecord>(kPortsRecordNumber); });
-  for (int channel = 1; channel <= kChannelCount; ++channel) trap([&] { WriteChannelRecord(channel); });
-}
-
-void Server::ReadConfiguration(const ErrorTrap& trap) {
-  ShowProgress("Loading Main Configuration Data...");
-  trap([&] { ReadConfigRecord<StationRecord>(kStationRecordNumber); });
-  trap([&] { ReadConfigRecord<OptionsRecord>(kOptionsRecordNumber); });
-  trap([&] { ReadConfigRecord<CallRecord>(kCallRecordNumber); });
-  trap([&] { ReadConfigRecord<TimeLimitsRecord>(kTimeLimitsRecordNumber); });
-  trap([&] { ReadConfigRecord<PortsRecord>(kPortsRecordNumber); });
-  ShowProgress("Initializing Channel Data.");
-  for (int channel = 1; channel <= kChannelCount; ++channel) trap([&] { ReadChannelRecord(channel); });
-}
-
-// A new day clears today's calls and stamps the start in the file.
-void Server::StartNewDayIfNeeded(const ErrorTrap& trap, const std::tm& now) {
-  if (config.startDate == FixedText<10>(DateText(now))) return;
-  config.callsToday = 0;
-  SetStartTo(now);
-  trap([&] { WriteConfigRecord<CallRecord>(kCallRecordNumber); });
-}
-
-void Server::SetStartTo(const std::tm& now) {
-  config.startTime = TimeText(now);
-  config.startDate = DateText(now);
-}
-
-}  // namespace tellarium
-
-namespace tellarium {
-
-template void Server::ReadConfigRecord<StationRecord>(int32_t);
-template void Server::ReadConfigRecord<OptionsRecord>(int32_t);
-template void Server::ReadConfigRecord<CallRecord>(int32_t);
-template void Server::ReadConfigRecord<TimeLimitsRecord>(int32_t);
-template void Server::ReadConfigRecord<PortsRecord>(int32_t);
 template void Server::WriteConfigRecord<StationRecord>(int32_t);
 template void Server::WriteConfigRecord<OptionsRecord>(int32_t);
 template void Server::WriteConfigRecord<CallRecord>(int32_t);

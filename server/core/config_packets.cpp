@@ -4,18 +4,34 @@
 #include <functional>
 
 #include "server/core/dates.h"
+#include "server/core/packet_fields.h"
 #include "server/core/record_layouts.h"
 #include "server/core/server.h"
 
 namespace tellarium {
 
-struct Server::ConfigGroup {
+namespace {
+
+struct ConfigGroup {
   PacketFields fields;
   std::function<void()> prepare;             // before the fields are read
   std::vector<std::function<void()>> store;  // once every field was read
 };
 
-namespace {
+struct PacketTarget {
+  int16_t index = 0;    // channel (group 0) or line (group 1)
+  std::string slotKey;  // group 4
+};
+
+enum ConfigGroupNumber : int16_t {
+  kChannelGroup = 0,
+  kLineGroup = 1,
+  kStationTextsGroup = 2,
+  kOptionsGroup = 3,
+  kSlotGroup = 4,
+  kPortsGroup = 5,
+  kTimeLimitsGroup = 6,
+};
 
 constexpr char kPacketStart = '\x01';
 
@@ -28,24 +44,10 @@ PacketField TextOf(FixedText<N>& value, Trimming trimming) {
   return TextField([&value]() -> FixedText<N>& { return value; }, trimming);
 }
 
-}  // namespace
-
-std::optional<Server::ConfigGroup> Server::DescribeConfigGroup(int16_t group, PacketTarget& target) {
-  switch (group) {
-    case 0: return ChannelGroup(target);
-    case 1: return LineGroup(target);
-    case 2: return StationTextsGroup();
-    case 3: return OptionsGroup();
-    case 4: return SlotGroup(target);
-    case 5: return PortsGroup();
-    case 6: return TimeLimitsGroup();
-    default: return std::nullopt;
-  }
-}
 
 // One channel; only the first digit of its number counts, so channels 1 to 9.
-Server::ConfigGroup Server::ChannelGroup(PacketTarget& target) {
-  auto channel = [this, &target]() -> ChannelInfo& { return ChannelAt(target.index); };
+ConfigGroup ChannelGroup(Server& server, PacketTarget& target) {
+  auto channel = [&server, &target]() -> ChannelInfo& { return server.ChannelAt(target.index); };
   ConfigGroup group;
   group.fields = {
       {[&target] { return std::to_string(target.index); },
@@ -57,13 +59,13 @@ Server::ConfigGroup Server::ChannelGroup(PacketTarget& target) {
       Int16Field([channel]() -> int16_t& { return channel().capacity; }),
       TextField([channel]() -> FixedText<40>& { return channel().name; }, Trimming::kLeft),
   };
-  group.store = {[this, &target] { WriteChannelRecord(target.index); }};
+  group.store = {[&server, &target] { server.WriteChannelRecord(target.index); }};
   return group;
 }
 
 // One line's session data, kept in memory only.
-Server::ConfigGroup Server::LineGroup(PacketTarget& target) {
-  auto line = [this, &target]() -> LineState& { return LineAt(target.index); };
+ConfigGroup LineGroup(Server& server, PacketTarget& target) {
+  auto line = [&server, &target]() -> LineState& { return server.LineAt(target.index); };
   ConfigGroup group;
   group.fields = {
       {[&target] { return std::to_string(target.index); },
@@ -79,7 +81,8 @@ Server::ConfigGroup Server::LineGroup(PacketTarget& target) {
 }
 
 // An information line sent empty is kept as "|".
-Server::ConfigGroup Server::StationTextsGroup() {
+ConfigGroup StationTextsGroup(Server& server) {
+  ServerConfig& config = server.config;
   ConfigGroup group;
   group.fields = {TextOf(config.stationTitle, Trimming::kRight), TextOf(config.stationText, Trimming::kRight)};
   for (FixedText<40>& info : config.infoLine) {
@@ -87,21 +90,21 @@ Server::ConfigGroup Server::StationTextsGroup() {
     field.parse = [&info](const std::string& f) { info = f.empty() ? "|" : f; };
     group.fields.push_back(std::move(field));
   }
-  group.store = {[this] { WriteConfigRecord<StationRecord>(kStationRecordNumber); }};
+  group.store = {[&server] { server.WriteConfigRecord<StationRecord>(kStationRecordNumber); }};
   return group;
 }
 
-Server::ConfigGroup Server::OptionsGroup() {
+ConfigGroup OptionsGroup(Server& server) {
   ConfigGroup group;
-  for (std::size_t option : {1, 3, 0, 2}) group.fields.push_back(NumberOf(config.options[option]));
-  group.store = {[this] { WriteConfigRecord<OptionsRecord>(kOptionsRecordNumber); }};
+  for (std::size_t option : {1, 3, 0, 2}) group.fields.push_back(NumberOf(server.config.options[option]));
+  group.store = {[&server] { server.WriteConfigRecord<OptionsRecord>(kOptionsRecordNumber); }};
   return group;
 }
 
 // The current message slot. Its key goes out as the last character of the
 // current line's input and comes back as the first field.
-Server::ConfigGroup Server::SlotGroup(PacketTarget& target) {
-  MessageSlot& slot = currentSlot;
+ConfigGroup SlotGroup(Server& server, PacketTarget& target) {
+  MessageSlot& slot = server.currentSlot;
   ConfigGroup group;
   group.prepare = [&slot] {
     slot.title = "";
@@ -109,8 +112,8 @@ Server::ConfigGroup Server::SlotGroup(PacketTarget& target) {
     slot.date = kSlotBaseDate;
   };
   group.fields = {
-      {[this] {
-         const std::string& input = InputLineAt(currentLine);
+      {[&server] {
+         const std::string& input = server.InputLineAt(server.currentLine);
          return input.empty() ? std::string() : input.substr(input.size() - 1);
        },
        [&target](const std::string& f) { target.slotKey = f; }},
@@ -122,33 +125,49 @@ Server::ConfigGroup Server::SlotGroup(PacketTarget& target) {
       NumberOf(slot.slotAccount),
       TextOf(slot.text, Trimming::kRight),
   };
-  group.store = {[this, &target] { WriteSlot(target.slotKey); }};
+  group.store = {[&server, &target] { server.WriteSlot(target.slotKey); }};
   return group;
 }
 
 // The record keeps maxLines as sent; the server runs with at most 31.
-Server::ConfigGroup Server::PortsGroup() {
+ConfigGroup PortsGroup(Server& server) {
+  ServerConfig& config = server.config;
   ConfigGroup group;
   group.fields = {NumberOf(config.auxPort), NumberOf(config.line0Port), NumberOf(config.mainPort),
                   NumberOf(config.maxLines)};
-  group.store = {[this] { WriteConfigRecord<PortsRecord>(kPortsRecordNumber); },
-                 [this] { CapMaxLines(); },
-                 [this] { RestartListeners(); }};
+  group.store = {[&server] { server.WriteConfigRecord<PortsRecord>(kPortsRecordNumber); },
+                 [&server] { server.CapMaxLines(); },
+                 [&server] { server.RestartListeners(); }};
   return group;
 }
 
-Server::ConfigGroup Server::TimeLimitsGroup() {
+ConfigGroup TimeLimitsGroup(Server& server) {
   ConfigGroup group;
-  for (std::size_t limit : {5, 3, 6, 0, 2, 1, 4}) group.fields.push_back(NumberOf(config.timeLimits[limit]));
-  group.store = {[this] { WriteConfigRecord<TimeLimitsRecord>(kTimeLimitsRecordNumber); }};
+  for (std::size_t limit : {5, 3, 6, 0, 2, 1, 4}) group.fields.push_back(NumberOf(server.config.timeLimits[limit]));
+  group.store = {[&server] { server.WriteConfigRecord<TimeLimitsRecord>(kTimeLimitsRecordNumber); }};
   return group;
 }
+
+std::optional<ConfigGroup> DescribeConfigGroup(Server& server, int16_t group, PacketTarget& target) {
+  switch (group) {
+    case kChannelGroup: return ChannelGroup(server, target);
+    case kLineGroup: return LineGroup(server, target);
+    case kStationTextsGroup: return StationTextsGroup(server);
+    case kOptionsGroup: return OptionsGroup(server);
+    case kSlotGroup: return SlotGroup(server, target);
+    case kPortsGroup: return PortsGroup(server);
+    case kTimeLimitsGroup: return TimeLimitsGroup(server);
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
 
 std::string Server::CFGAssemble(int16_t group, int16_t index) {
   const ErrorTrap trap = Trap("CFGAssemble");
   PacketTarget target{index, {}};
   workText.clear();
-  const std::optional<ConfigGroup> described = DescribeConfigGroup(group, target);
+  const std::optional<ConfigGroup> described = DescribeConfigGroup(*this, group, target);
   if (!described) return workText;
   workText = kPacketStart + std::to_string(group) + "|";
   for (const PacketField& field : described->fields) trap([&] { workText += field.assemble() + "|"; });
@@ -163,8 +182,11 @@ void Server::cfgparse(std::string a) {
   if (lastStart != std::string::npos) a.erase(0, lastStart + 1);
   const int16_t group = a.empty() ? int16_t{0} : DigitValue(a[0]);
   PacketTarget target;
-  const std::optional<ConfigGroup> described = DescribeConfigGroup(group, target);
+  const std::optional<ConfigGroup> described = DescribeConfigGroup(*this, group, target);
   if (!described) return;
+  // The slot group fills the current slot and writes it.
+  std::optional<SharedBufferHold> hold;
+  if (group == kSlotGroup) hold.emplace();
   if (described->prepare) trap(described->prepare);
   FieldCutter cutter(a.size() > 2 ? std::string_view(a).substr(2) : std::string_view());
   for (const PacketField& field : described->fields) {
@@ -173,19 +195,6 @@ void Server::cfgparse(std::string a) {
     trap([&] { field.parse(*text); });
   }
   for (const auto& statement : described->store) trap(statement);
-}
-
-// Group 5 of the client's configuration: both listeners move to the ports
-// just stored, line #0 first. Failures here are not reported.
-void Server::RestartListeners() {
-  if (!controls_) return;
-  TelnetControl& Listener = *controls_->Listener;
-  TelnetControl& Line0 = *controls_->Line0;
-  Listener.Close(true);
-  Line0.Close(true);
-  SetListenerPorts();
-  Line0.Listen(0);
-  Listener.Listen(0);
 }
 
 }  // namespace tellarium

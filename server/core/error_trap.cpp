@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <fstream>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 namespace tellarium {
@@ -10,6 +12,7 @@ std::string_view RunTimeError::description() const {
   switch (number_) {
     case ErrorNumber::kInvalidCall: return "Invalid procedure call or argument";
     case ErrorNumber::kOverflow: return "Overflow";
+    case ErrorNumber::kOutOfMemory: return "Out of memory";
     case ErrorNumber::kSubscriptOutOfRange: return "Subscript out of range";
     case ErrorNumber::kTypeMismatch: return "Type mismatch";
     case ErrorNumber::kBadFileNameOrNumber: return "Bad file name or number";
@@ -43,6 +46,20 @@ void RaiseFromErrno(int error) {
   }
 }
 
+RunTimeError CurrentRunTimeError() {
+  try {
+    throw;
+  } catch (const RunTimeError& error) {
+    return error;
+  } catch (const std::bad_alloc&) {
+    return RunTimeError(ErrorNumber::kOutOfMemory);
+  } catch (const std::out_of_range&) {
+    return RunTimeError(ErrorNumber::kSubscriptOutOfRange);
+  } catch (...) {
+    return RunTimeError(ErrorNumber::kInvalidCall);
+  }
+}
+
 std::string ErrorLogEntry(std::string_view routine, const RunTimeError& error) {
   const int number = static_cast<int>(error.number());
   // Non-negative numbers are written with the leading blank that marks them.
@@ -56,6 +73,14 @@ std::string ErrorLogEntry(std::string_view routine, const RunTimeError& error) {
 void AppendToErrorLog(std::string_view entry) {
   std::ofstream log("error.log", std::ios::binary | std::ios::app);
   log.write(entry.data(), static_cast<std::streamsize>(entry.size()));
+}
+
+void LogCurrentError(std::string_view routine, const std::string& details) noexcept {
+  try {
+    AppendToErrorLog(ErrorLogEntry(routine, CurrentRunTimeError()) + details);
+  } catch (...) {
+    // Nothing is left to report it with.
+  }
 }
 
 }  // namespace tellarium

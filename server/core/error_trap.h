@@ -1,7 +1,7 @@
 // Run-time errors and the trap every routine runs in. A trapped statement that
-// fails is skipped: its entry goes to error.log and the routine carries on with
-// its next statement. With debugMode set nothing is trapped and the error ends
-// the program.
+// fails (whatever it throws) is skipped: its entry goes to error.log and the
+// routine carries on with its next statement. With debugMode set nothing is
+// trapped and the error ends the program.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@ namespace tellarium {
 enum class ErrorNumber : int16_t {
   kInvalidCall = 5,
   kOverflow = 6,
+  kOutOfMemory = 7,
   kSubscriptOutOfRange = 9,
   kTypeMismatch = 13,
   kBadFileNameOrNumber = 52,
@@ -42,11 +43,21 @@ class RunTimeError : public std::exception {
 // Maps a failed system call's errno to the run-time error it stands for.
 [[noreturn]] void RaiseFromErrno(int error);
 
+// The run-time error an exception stands for: its own number for a
+// RunTimeError, Out of memory for a failed allocation, Subscript out of range
+// for an index or position past its end, Invalid procedure call for anything
+// else. Call it from inside a catch block.
+RunTimeError CurrentRunTimeError();
+
 // "Routine: <name>" and "Error:<description> ( <number>)", each ending in CR LF.
 std::string ErrorLogEntry(std::string_view routine, const RunTimeError& error);
 
 // Appends to error.log; a log that cannot be written is passed over.
 void AppendToErrorLog(std::string_view entry);
+
+// From inside a catch block: the entry of the error being handled, with
+// `details` after it. Throws nothing, even when memory has run out.
+void LogCurrentError(std::string_view routine, const std::string& details) noexcept;
 
 class ErrorTrap {
  public:
@@ -73,8 +84,8 @@ class ErrorTrap {
     }
     try {
       statement();
-    } catch (const RunTimeError& error) {
-      AppendToErrorLog(ErrorLogEntry(routine_, error) + details);
+    } catch (...) {
+      LogCurrentError(routine_, details);
     }
   }
 

@@ -1,6 +1,7 @@
 // Something a server owns that a copy of its tables must never share, such
 // as its connections and timers: a copy starts without one, and assigning to
-// a server drops its own.
+// a server drops its own. The owned type may be declared only, and defined in
+// the one file that makes it.
 #pragma once
 
 #include <memory>
@@ -18,17 +19,24 @@ class NotCopied {
     return *this;
   }
 
+  // The deleter is taken here, where T is complete.
   template <class... Args>
   T& Emplace(Args&&... args) {
-    owned_ = std::make_unique<T>(std::forward<Args>(args)...);
+    owned_ = Owned(new T(std::forward<Args>(args)...), [](T* owned) { delete owned; });
     return *owned_;
+  }
+  // The one owned now, else a new one.
+  template <class... Args>
+  T& GetOrEmplace(Args&&... args) {
+    return owned_ ? *owned_ : Emplace(std::forward<Args>(args)...);
   }
   explicit operator bool() const { return owned_ != nullptr; }
   T* operator->() const { return owned_.get(); }
   T* get() const { return owned_.get(); }
 
  private:
-  std::unique_ptr<T> owned_;
+  using Owned = std::unique_ptr<T, void (*)(T*)>;
+  Owned owned_{nullptr, nullptr};
 };
 
 }  // namespace tellarium

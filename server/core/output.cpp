@@ -22,7 +22,12 @@ std::string NumberLine(std::string_view label, int value) {
   return std::string(label) + SignedNumberText(value) + "\r\n";
 }
 
-bool IsClientPacketMode(int16_t cmode) { return cmode == 7 || cmode == 8 || cmode == 9; }
+bool IsClientPacketMode(int16_t cmode) {
+  return cmode == kConfigPacketMode || cmode == kAccountPacketMode || cmode == kEditorDataMode;
+}
+
+constexpr char kConfigPacketCode = '\x01';
+constexpr char kAccountPacketCode = '\x02';
 
 // Line numbers are written with a second digit of 0 to 7; each number has one
 // code: 0-7 the digits, then "A" for 10 onwards, eight letters a decade.
@@ -35,24 +40,23 @@ std::string Server::FormatOutput(int16_t l, int16_t cmode, const std::string& da
   const LineState& line = LineAt(l);
   std::string out;
   switch (cmode) {
-    case 0: out = dat + (line.lineSpacing ? lineBreak : ""); break;
-    case 1: out = (line.privateMsgBeep ? std::string(1, kBell) : "") + dat; break;
-    case 2:
-    case 11: out = dat; break;
-    case 4:
-    case 6: out = stationPrefix + dat; break;
-    case 5: out = stationPrefix + "Logoff Due to:" + dat + "\r"; break;
-    case 7:
-    case 9: out = '\x01' + dat; break;
-    case 8: out = '\x02' + dat; break;
-    case 10: out = stationPrefix + (line.loginBeep ? std::string(1, kBell) : "") + dat; break;
-    default: break;  // 3, 12 and unknown modes: nothing
+    case kChatMode: out = dat + (line.lineSpacing ? lineBreak : ""); break;
+    case kPrivateMode: out = (line.privateMsgBeep ? std::string(1, kBell) : "") + dat; break;
+    case kPostMode:
+    case kRawMode: out = dat; break;
+    case kStationMode:
+    case kNoticeMode: out = stationPrefix + dat; break;
+    case kLogoffNoticeMode: out = stationPrefix + "Logoff Due to:" + dat + "\r"; break;
+    case kConfigPacketMode:
+    case kEditorDataMode: out = kConfigPacketCode + dat; break;
+    case kAccountPacketMode: out = kAccountPacketCode + dat; break;
+    case kLoginNoticeMode: out = stationPrefix + (line.loginBeep ? std::string(1, kBell) : "") + dat; break;
+    default: break;  // kSilentMode and unknown modes: nothing
   }
   if (IsClientPacketMode(cmode) && line.lineType == kTelnetLine) {
     return stationPrefix + "Unsupported in Telnet mode.\r\n";
   }
-  // Lines of status 90 and above take their text without translation.
-  return line.status < 90 ? caret(out) : out;
+  return line.status < kUntranslatedStatus ? caret(out) : out;
 }
 
 void Server::send(int16_t l, int16_t cmode, std::string dat) {
@@ -142,15 +146,6 @@ std::string Server::LTrans2(std::string a) {
     }
   });
   return out;
-}
-
-bool Server::Connected(int16_t l) {
-  if (!controls_ || l < 0 || l >= static_cast<int16_t>(controls_->port.size())) return false;
-  return PortControl(l).State() == tntlib::tntConnected;
-}
-
-void Server::SendDirect(int16_t l, const std::string& text) {
-  if (!text.empty() && Connected(l)) PortControl(l).Send(text);
 }
 
 }  // namespace tellarium

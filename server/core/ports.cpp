@@ -1,8 +1,11 @@
 // Ports and connections: the controls, the two listeners, placing a caller on
 // a line or refusing it, the greeting and the answers to option negotiation.
+// Every event of a control runs inside a trap of its own.
 #include <string>
+#include <vector>
 
 #include "platform/console.h"
+#include "platform/loop.h"
 #include "server/core/server.h"
 #include "telnetctl/korvatel.h"
 
@@ -17,224 +20,305 @@ constexpr uint32_t kBlogIntervalMs = 100;
 // longest-closing one is cut short to take the next caller.
 constexpr std::size_t kMaxRefusalControls = 32;
 
+// The greeting's fixed subnegotiation: IAC SB, its option, three bytes, IAC SE.
+constexpr int16_t kGreetingOption = 0;
+const std::string kGreetingSubnegotiation(3, '\x01');
+constexpr int32_t kNoDataTag = 0;
+
+// Each group of controls reports to its own entry point.
+struct ListenerEvents final : TelnetControlEvents {
+  explicit ListenerEvents(Server& s) : server(s) {}
+  void OnAccept(int16_t, int32_t newSession) override { server.OnListenerAccept(newSession); }
+  Server& server;
+};
+
+struct Line0Events final : TelnetControlEvents {
+  explicit Line0Events(Server& s) : server(s) {}
+  void OnAccept(int16_t, int32_t newSession) override { server.OnLine0Accept(newSession); }
+  Server& server;
+};
+
+struct PortEvents final : TelnetControlEvents {
+  explicit PortEvents(Server& s) : server(s) {}
+  void OnConnect(int16_t index, const std::string& remote, const std::string& session, int32_t,
+                 const std::string&) override {
+    server.OnPortConnect(index, remote, session);
+  }
+  void OnCmd(int16_t index, int16_t command, int16_t option, const std::string&) override {
+    server.OnPortCmd(index, command, option);
+  }
+  void OnRecv(int16_t index, const std::string& data) override { server.OnPortRecv(index, data); }
+  Server& server;
+};
+
+// Runs BOut on each tick of the backlog timer.
+struct BlogTimerWindow final : platform::MessageTarget {
+  explicit BlogTimerWindow(Server& s) : server(s) {}
+  void HandleMessage(uint32_t message, uint64_t wparam, int64_t) override {
+    if (message == platform::kTimerMessage && wparam == kBlogTimerId) server.Trap("BlogTimer")([&] { server.BOut(); });
+  }
+  Server& server;
+};
+
+void ReplyOption(Server& server, int16_t line, int16_t command, int16_t option) {
+  server.PortControl(line).SendCmd(command, option, "", kNoDataTag);  // no subnegotiation
+  server.ConnectionAt(line).optionsSent[static_cast<uint8_t>(option)] = static_cast<uint8_t>(command);
+}
+
+// A refusal answering a refusal is not repeated: two sides built alike would
+// otherwise trade them forever.
+void RefuseOption(Server& server, int16_t line, int16_t refusal, int16_t option) {
+  if (server.ConnectionAt(line).optionsSent[static_cast<uint8_t>(option)] == refusal) return;
+  ReplyOption(server, line, refusal, option);
+}
+
+void AgreeSuppressGoAhead(Server& server, int16_t line, int16_t reply) {
+  ReplyOption(server, line, reply, tntlib::tntSuppressGoAhead);
+  LineState& state = server.LineAt(line);
+  state.sgaAgreed = true;
+  state.sgaPending = false;
+}
+
+void AnswerDo(Server& server, int16_t line, int16_t option) {
+  LineState& state = server.LineAt(line);
+  if (option == tntlib::tntSuppressGoAhead) {
+    if (!state.sgaAgreed) AgreeSuppressGoAhead(server, line, tntlib::tntWILL);
+  } else if (option == tntlib::tntEcho) {
+    if (state.echoAgreed) return;
+    ReplyOption(server, line, tntlib::tntWILL, option);
+    state.echoAgreed = true;
+    state.echoRequested = true;
+  } else {
+    ReplyOption(server, line, tntlib::tntWONT, option);
+  }
+}
+
+// The station echoes; the peer is asked not to.
+void AnswerWill(Server& server, int16_t line, int16_t option) {
+  LineState& state = server.LineAt(line);
+  if (option == tntlib::tntSuppressGoAhead) {
+    if (!state.sgaAgreed) AgreeSuppressGoAhead(server, line, tntlib::tntDO);
+  } else if (option == tntlib::tntEcho) {
+    ReplyOption(server, line, tntlib::tntDONT, option);
+    ReplyOption(server, line, tntlib::tntDONT, option);
+    state.echoRequested = true;
+  } else {
+    ReplyOption(server, line, tntlib::tntDONT, option);
+  }
+}
+
+// A new connection starts with nothing of the line's previous one.
+void ClearConnectionState(Server& server, int16_t line) {
+  LineConnection& connection = server.ConnectionAt(line);
+  connection.optionsSent.fill(0);
+  connection.afterBareCr = false;
+  const auto i = static_cast<std::size_t>(line);
+  server.receiveBuffer[i].clear();
+  server.inputLine[i].clear();
+  server.typing[i] = false;
+}
+
+// No WONT 34 is offered here: the option answers refuse line mode when asked.
+void Greet(Server& server, int16_t line) {
+  // The line is marked before anything is sent: a connection that fails
+  // while greeted is logged off at once and must stay free.
+  server.MarkLoggingIn(line);
+  ReplyOption(server, line, tntlib::tntWILL, tntlib::tntEcho);
+  if (server.Connected(line)) server.PortControl(line).SendCmd(0, kGreetingOption, kGreetingSubnegotiation, kNoDataTag);
+  const std::string& br = server.lineBreak;
+  server.SendDirect(line, br + "Welcome to QVS-" + server.stationNumber + ":" + server.stationName + br +
+                              "Running QVS " + server.serverVersion + br + "You are connected to port #" +
+                              std::to_string(line) + br + "Press <ENTER> To Login." + br);
+  if (server.Connected(line)) server.AnnounceNewCaller(line);
+}
+
+// The outdial side of a terminal session has connected: the waiting user
+// side is told and the two lines are paired.
+void CompleteOutdial(Server& server, int16_t line) {
+  LineState& outdial = server.LineAt(line);
+  const int16_t user = outdial.pairedLine;
+  server.send(user, kStationMode, "Terminal connected. ` to Exit." + server.lineBreak);
+  ReplyOption(server, line, tntlib::tntWILL, tntlib::tntEcho);
+  LineState& userLine = server.LineAt(user);
+  userLine.status = kOutdial;
+  userLine.substate = kInRemote;
+  userLine.pairedLine = line;
+  outdial.substate = kOutdialConnected;
+}
+
 }  // namespace
 
-std::unique_ptr<platform::Component> Server::NewControlComponent() {
-  return std::unique_ptr<platform::Component>(KorvatelCreateControl());
-}
+// The window's controls, with their event handlers declared first so that
+// the controls go first.
+struct Server::Controls {
+  explicit Controls(Server& s) : listenerEvents(s), line0Events(s), portEvents(s), blogTimer(s) {}
 
-// The window's controls: a server without them (tools and tests that work
-// with the data files only) opens no ports.
-void Server::CreateControls() {
-  if (controls_) return;
-  controls_.Emplace(*this);
-  controls_->Listener = std::make_unique<TelnetControl>(0, controls_->listenerEvents, NewControlComponent());
-  controls_->Line0 = std::make_unique<TelnetControl>(0, controls_->line0Events, NewControlComponent());
-  for (std::size_t i = 0; i < controls_->port.size(); ++i) {
-    controls_->port[i] =
-        std::make_unique<TelnetControl>(static_cast<int16_t>(i), controls_->portEvents, NewControlComponent());
-  }
-}
+  TelnetControl& FreeRefusalControl(const ControlFactory& make);
+  // Both listeners take the ports of the configuration. They reuse their
+  // address, so that neither a restart nor a move back to a port is refused
+  // while closed connections linger on it.
+  void SetListenerPorts(const ServerConfig& config);
 
-// Both listeners take the ports of the configuration. They reuse their
-// address, so that neither a restart nor a move back to a port is refused
-// while closed connections linger on it.
-void Server::SetListenerPorts() {
-  for (TelnetControl* listener : {controls_->Listener.get(), controls_->Line0.get()}) listener->SetReuseAddr(true);
-  controls_->Listener->SetLocalPort(config.mainPort);
-  controls_->Line0->SetLocalPort(config.line0Port);
-}
+  ListenerEvents listenerEvents;
+  Line0Events line0Events;
+  PortEvents portEvents;
+  TelnetControlEvents refusalEvents;  // a refused caller's input is dropped
+  BlogTimerWindow blogTimer;
+  std::unique_ptr<TelnetControl> Listener;
+  std::unique_ptr<TelnetControl> Line0;
+  std::array<std::unique_ptr<TelnetControl>, kMaxMainLines + 1> port;
+  // One per refusal still closing, so callers arriving together are all told.
+  std::vector<std::unique_ptr<TelnetControl>> Full;
+};
 
-void Server::OpenListeners() {
-  if (!controls_) return;
-  TelnetControl& Listener = *controls_->Listener;
-  TelnetControl& Line0 = *controls_->Line0;
-  SetListenerPorts();
-  if (!Listener.Listen(0)) {
-    platform::console::MessageBox("The main ports failed to initialize.");
-    platform::console::EndProgram(1);
-  }
-  if (!Line0.Listen(0)) {
-    platform::console::MessageBox("Line 0 failed to initialize.");
-    platform::console::EndProgram(1);
-  }
-}
-
-void Server::StartBlogTimer() {
-  if (controls_) platform::SetTimer(controls_->timerWindow.target_id(), kBlogTimerId, kBlogIntervalMs);
-}
-
-void Server::TimerWindow::HandleMessage(uint32_t message, uint64_t wparam, int64_t) {
-  if (message == platform::kTimerMessage && wparam == kBlogTimerId) server.BOut();
-}
-
-// The lowest free main port takes the caller; currentLine is left at that
-// line, or at maxLines + 1 when none was free. A line still being logged off
-// is not free, though its connection may be closed already.
-void Server::OnListenerAccept(int32_t nNewSession) {
-  for (currentLine = 1; currentLine <= config.maxLines; ++currentLine) {
-    TelnetControl& line = PortControl(currentLine);
-    if (line.State() == tntlib::tntClosed && !LoggingOff(currentLine)) {
-      line.Accept(nNewSession);
-      return;
-    }
-  }
-  Refuse(nNewSession, "Sorry, the system is full. Try again later.");
-}
-
-void Server::OnLine0Accept(int32_t nNewSession) {
-  if (PortControl(0).State() != tntlib::tntClosed || LoggingOff(0)) {
-    Refuse(nNewSession, "Sorry, line #0 is in use. Try the main ports.");
-    return;
-  }
-  PortControl(0).Accept(nNewSession);
-}
-
-void Server::Refuse(int32_t nNewSession, std::string_view text) {
-  TelnetControl& refusal = FreeRefusalControl();
-  if (!refusal.Accept(nNewSession)) return;
-  refusal.Send(std::string(text) + lineBreak);
-  refusal.Close(false);
-}
-
-TelnetControl& Server::FreeRefusalControl() {
-  auto& Full = controls_->Full;
+TelnetControl& Server::Controls::FreeRefusalControl(const ControlFactory& make) {
   for (auto& control : Full) {
     if (control->State() == tntlib::tntClosed) return *control;
   }
   if (Full.size() < kMaxRefusalControls) {
-    Full.push_back(std::make_unique<TelnetControl>(static_cast<int16_t>(Full.size()), controls_->refusalEvents,
-                                                   NewControlComponent()));
+    Full.push_back(std::make_unique<TelnetControl>(static_cast<int16_t>(Full.size()), refusalEvents, make()));
     return *Full.back();
   }
   Full.front()->Close(true);
   return *Full.front();
 }
 
-void Server::OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, const std::string& sSessionDotAddr) {
-  Trap("Port Connect")([&] {
-    LineState& line = LineAt(Index);
-    line.remoteAddress = sRemoteDotAddr;
-    sessionAddress_[static_cast<std::size_t>(Index)] = sSessionDotAddr;
-    ++connectionCount_[static_cast<std::size_t>(Index)];
-    ClearConnectionState(Index);
-    if (line.status == kOutdial && line.substate == kOutdialPending) {
-      CompleteOutdial(Index);
-    } else {
-      Greet(Index);
-    }
-  });
+void Server::Controls::SetListenerPorts(const ServerConfig& config) {
+  for (TelnetControl* listener : {Listener.get(), Line0.get()}) listener->SetReuseAddr(true);
+  Listener->SetLocalPort(config.mainPort);
+  Line0->SetLocalPort(config.line0Port);
 }
 
-// A new connection starts with nothing of the line's previous one.
-void Server::ClearConnectionState(int16_t line) {
-  const auto i = static_cast<std::size_t>(line);
-  optionsSent_[i].fill(0);
-  afterBareCr_[i] = false;
-  receiveBuffer[i].clear();
-  inputLine[i].clear();
-  typing[i] = false;
+// The window's controls: a server without them (tools and tests that work
+// with the data files only) opens no ports.
+void Server::CreateControls() {
+  if (controls_) return;
+  Controls& made = controls_.Emplace(*this);
+  made.Listener = std::make_unique<TelnetControl>(0, made.listenerEvents, controlFactory_());
+  made.Line0 = std::make_unique<TelnetControl>(0, made.line0Events, controlFactory_());
+  for (std::size_t i = 0; i < made.port.size(); ++i) {
+    made.port[i] = std::make_unique<TelnetControl>(static_cast<int16_t>(i), made.portEvents, controlFactory_());
+  }
 }
 
-// No WONT 34 is offered here: the option answers refuse line mode when asked.
-void Server::Greet(int16_t Index) {
-  // The line is marked before anything is sent: a connection that fails
-  // while greeted is logged off at once and must stay free.
-  MarkLoggingIn(Index);
-  ReplyOption(Index, tntlib::tntWILL, tntlib::tntEcho);
-  if (Connected(Index)) PortControl(Index).SendCmd(0, 0, std::string(3, '\x01'), 0);
-  SendDirect(Index, lineBreak + "Welcome to QVS-" + stationNumber + ":" + stationName + lineBreak + "Running QVS " +
-                        serverVersion + lineBreak + "You are connected to port #" + std::to_string(Index) +
-                        lineBreak + "Press <ENTER> To Login." + lineBreak);
-  if (Connected(Index)) AnnounceNewCaller(Index);
+void Server::OpenListeners() {
+  if (!controls_) return;
+  controls_->SetListenerPorts(config);
+  if (!controls_->Listener->Listen(0)) {
+    platform::console::MessageBox("The main ports failed to initialize.");
+    platform::console::EndProgram(1);
+  }
+  if (!controls_->Line0->Listen(0)) {
+    platform::console::MessageBox("Line 0 failed to initialize.");
+    platform::console::EndProgram(1);
+  }
 }
 
-void Server::MarkLoggingIn(int16_t Index) {
-  LineState& line = LineAt(Index);
-  line.status = kLoggingIn;
-  line.substate = 0;  // greeted, waiting for ENTER
-  line.lineType = kTelnetLine;
+// Group 5 of the client's configuration: both listeners move to the ports
+// just stored, line #0 first. Failures here are not reported.
+void Server::RestartListeners() {
+  if (!controls_) return;
+  controls_->Listener->Close(true);
+  controls_->Line0->Close(true);
+  controls_->SetListenerPorts(config);
+  controls_->Line0->Listen(0);
+  controls_->Listener->Listen(0);
+}
+
+void Server::StartBlogTimer() {
+  if (controls_) platform::SetTimer(controls_->blogTimer.target_id(), kBlogTimerId, kBlogIntervalMs);
+}
+
+TelnetControl& Server::PortControl(int16_t line) {
+  if (!controls_) Raise(ErrorNumber::kInvalidCall);
+  return *controls_->port.at(static_cast<std::size_t>(line));
+}
+
+bool Server::Connected(int16_t l) {
+  if (!controls_ || l < 0 || l >= static_cast<int16_t>(controls_->port.size())) return false;
+  return PortControl(l).State() == tntlib::tntConnected;
+}
+
+// While a line's connection is closing its input is dropped.
+bool Server::Closing(int16_t line) { return controls_ && PortControl(line).State() == tntlib::tntClosing; }
+
+void Server::SendDirect(int16_t l, const std::string& text) {
+  if (!text.empty() && Connected(l)) PortControl(l).Send(text);
+}
+
+void Server::MarkLoggingIn(int16_t line) {
+  LineState& state = LineAt(line);
+  state.status = kLoggingIn;
+  state.substate = kAwaitingEnter;
+  state.lineType = kTelnetLine;
 }
 
 // Chat users hear of every caller that starts to log in.
-void Server::AnnounceNewCaller(int16_t Index) {
-  backlog(4, "Login #" + std::to_string(Index) + "." + lineBreak, Index);
+void Server::AnnounceNewCaller(int16_t line) {
+  backlog(kNoticeMode, "Login #" + std::to_string(line) + "." + lineBreak, line);
 }
 
-// The outdial side of a terminal session has connected: the waiting user
-// side is told and the two lines are paired.
-void Server::CompleteOutdial(int16_t Index) {
-  LineState& line = LineAt(Index);
-  const int16_t user = line.pairedLine;
-  send(user, 4, "Terminal connected. ` to Exit." + lineBreak);
-  ReplyOption(Index, tntlib::tntWILL, tntlib::tntEcho);
-  LineState& userLine = LineAt(user);
-  userLine.status = kOutdial;
-  userLine.substate = kInRemote;
-  userLine.pairedLine = Index;
-  line.substate = kOutdialConnected;
+// The lowest free main port takes the caller; currentLine is left at that
+// line, or at maxLines + 1 when none was free. A line still being logged off
+// is not free, though its connection may be closed already.
+void Server::OnListenerAccept(int32_t nNewSession) {
+  Trap("Listener Accept")([&] {
+    for (currentLine = 1; currentLine <= config.maxLines; ++currentLine) {
+      TelnetControl& line = PortControl(currentLine);
+      if (line.State() == tntlib::tntClosed && !LoggingOff(currentLine)) {
+        line.Accept(nNewSession);
+        return;
+      }
+    }
+    TelnetControl& refusal = controls_->FreeRefusalControl(controlFactory_);
+    if (!refusal.Accept(nNewSession)) return;
+    refusal.Send("Sorry, the system is full. Try again later." + lineBreak);
+    refusal.Close(false);
+  });
+}
+
+void Server::OnLine0Accept(int32_t nNewSession) {
+  Trap("Line0 Accept")([&] {
+    if (PortControl(0).State() == tntlib::tntClosed && !LoggingOff(0)) {
+      PortControl(0).Accept(nNewSession);
+      return;
+    }
+    TelnetControl& refusal = controls_->FreeRefusalControl(controlFactory_);
+    if (!refusal.Accept(nNewSession)) return;
+    refusal.Send("Sorry, line #0 is in use. Try the main ports." + lineBreak);
+    refusal.Close(false);
+  });
+}
+
+void Server::OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, const std::string& sSessionDotAddr) {
+  Trap("Port Connect")([&] {
+    LineState& line = LineAt(Index);
+    LineConnection& connection = ConnectionAt(Index);
+    line.remoteAddress = sRemoteDotAddr;
+    connection.sessionAddress = sSessionDotAddr;
+    ++connection.serial;
+    ClearConnectionState(*this, Index);
+    if (line.status == kOutdial && line.substate == kOutdialPending) {
+      CompleteOutdial(*this, Index);
+    } else {
+      Greet(*this, Index);
+    }
+  });
 }
 
 // Offers already agreed are not answered again; the line's negotiation flags
 // remember them until its logoff.
 void Server::OnPortCmd(int16_t Index, int16_t nCommand, int16_t nOption) {
   Trap("Port Cmd")([&] {
+    LineAt(Index);
     switch (nCommand) {
-      case tntlib::tntDO: AnswerDo(Index, nOption); break;
-      case tntlib::tntWILL: AnswerWill(Index, nOption); break;
-      case tntlib::tntDONT: RefuseOption(Index, tntlib::tntWONT, nOption); break;
-      case tntlib::tntWONT: RefuseOption(Index, tntlib::tntDONT, nOption); break;
+      case tntlib::tntDO: AnswerDo(*this, Index, nOption); break;
+      case tntlib::tntWILL: AnswerWill(*this, Index, nOption); break;
+      case tntlib::tntDONT: RefuseOption(*this, Index, tntlib::tntWONT, nOption); break;
+      case tntlib::tntWONT: RefuseOption(*this, Index, tntlib::tntDONT, nOption); break;
       default: break;
     }
   });
-}
-
-void Server::AnswerDo(int16_t Index, int16_t option) {
-  LineState& line = LineAt(Index);
-  if (option == tntlib::tntSuppressGoAhead) {
-    if (!line.sgaAgreed) AgreeSuppressGoAhead(Index, tntlib::tntWILL);
-  } else if (option == tntlib::tntEcho) {
-    if (line.echoAgreed) return;
-    ReplyOption(Index, tntlib::tntWILL, option);
-    line.echoAgreed = true;
-    line.echoRequested = true;
-  } else {
-    ReplyOption(Index, tntlib::tntWONT, option);
-  }
-}
-
-// The station echoes; the peer is asked not to.
-void Server::AnswerWill(int16_t Index, int16_t option) {
-  LineState& line = LineAt(Index);
-  if (option == tntlib::tntSuppressGoAhead) {
-    if (!line.sgaAgreed) AgreeSuppressGoAhead(Index, tntlib::tntDO);
-  } else if (option == tntlib::tntEcho) {
-    ReplyOption(Index, tntlib::tntDONT, option);
-    ReplyOption(Index, tntlib::tntDONT, option);
-    line.echoRequested = true;
-  } else {
-    ReplyOption(Index, tntlib::tntDONT, option);
-  }
-}
-
-void Server::AgreeSuppressGoAhead(int16_t Index, int16_t reply) {
-  ReplyOption(Index, reply, tntlib::tntSuppressGoAhead);
-  LineState& line = LineAt(Index);
-  line.sgaAgreed = true;
-  line.sgaPending = false;
-}
-
-void Server::ReplyOption(int16_t Index, int16_t command, int16_t option) {
-  if (!controls_) return;
-  PortControl(Index).SendCmd(command, option, "", 0);  // no subnegotiation
-  optionsSent_[static_cast<std::size_t>(Index)][static_cast<uint8_t>(option)] = static_cast<uint8_t>(command);
-}
-
-// A refusal answering a refusal is not repeated: two sides built alike would
-// otherwise trade them forever.
-void Server::RefuseOption(int16_t Index, int16_t refusal, int16_t option) {
-  if (optionsSent_[static_cast<std::size_t>(Index)][static_cast<uint8_t>(option)] == refusal) return;
-  ReplyOption(Index, refusal, option);
 }
 
 }  // namespace tellarium

@@ -5,6 +5,35 @@
 #include "server/core/server.h"
 
 namespace tellarium {
+namespace {
+
+// A line past the table's end fails and is not stored.
+void StoreScreenLine(ScreenTable& table, const std::string& line, const std::string& lineBreak) {
+  if (table.count >= kScreenLines) Raise(ErrorNumber::kSubscriptOutOfRange);
+  table.lines[static_cast<std::size_t>(table.count)] = line + lineBreak;
+  ++table.count;
+}
+
+void LoadScreenFile(const ErrorTrap& trap, ScreenTable& table, const std::string& file,
+                    const std::string& lineBreak) {
+  if (!FileExists(file)) return;
+  std::optional<TextFileReader> reader;
+  trap([&] { reader.emplace(file); });
+  if (!reader) return;
+  table.count = 0;
+  for (;;) {
+    std::optional<std::string> line;
+    bool readFailed = true;
+    trap([&] {
+      line = reader->NextLine();
+      readFailed = false;
+    });
+    if (readFailed || !line) return;
+    trap([&] { StoreScreenLine(table, *line, lineBreak); });
+  }
+}
+
+}  // namespace
 
 void Server::LoadFiles() {
   const ErrorTrap trap = Trap("Load Data Files");
@@ -23,32 +52,7 @@ void Server::LoadFiles() {
     screen.table.lines[0] = screen.missing + lineBreak;
     screen.table.count = 1;
   }
-  for (const Screen& screen : screens) LoadScreenFile(trap, screen.table, screen.file);
-}
-
-void Server::LoadScreenFile(const ErrorTrap& trap, ScreenTable& table, const std::string& file) {
-  if (!FileExists(file)) return;
-  std::optional<TextFileReader> reader;
-  trap([&] { reader.emplace(file); });
-  if (!reader) return;
-  table.count = 0;
-  for (;;) {
-    std::optional<std::string> line;
-    bool readFailed = true;
-    trap([&] {
-      line = reader->NextLine();
-      readFailed = false;
-    });
-    if (readFailed || !line) return;
-    trap([&] { StoreScreenLine(table, *line); });
-  }
-}
-
-// A line past the table's end fails and is not stored.
-void Server::StoreScreenLine(ScreenTable& table, const std::string& line) {
-  if (table.count >= kScreenLines) Raise(ErrorNumber::kSubscriptOutOfRange);
-  table.lines[static_cast<std::size_t>(table.count)] = line + lineBreak;
-  ++table.count;
+  for (const Screen& screen : screens) LoadScreenFile(trap, screen.table, screen.file, lineBreak);
 }
 
 }  // namespace tellarium

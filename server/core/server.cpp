@@ -1,7 +1,10 @@
 #include "server/core/server.h"
 
+#include <utility>
+
 #include "platform/console.h"
 #include "platform/loop.h"
+#include "telnetctl/korvatel.h"
 
 namespace tellarium {
 namespace {
@@ -14,13 +17,19 @@ auto& EntryAt(Table& table, int index) {
 
 }  // namespace
 
-Server::Server() = default;
+Server::Server() : Server([] { return std::unique_ptr<platform::Component>(KorvatelCreateControl()); }) {}
+
+Server::Server(ControlFactory controlFactory) : controlFactory_(std::move(controlFactory)) {}
+
+Server::~Server() = default;
 
 LineState& Server::LineAt(int line) { return EntryAt(lines, line); }
 
 ChannelInfo& Server::ChannelAt(int channel) { return EntryAt(channels, channel - 1); }
 
 std::string& Server::InputLineAt(int line) { return EntryAt(inputLine, line); }
+
+LineConnection& Server::ConnectionAt(int line) { return EntryAt(connections, line); }
 
 void Server::ShowProgress(std::string_view message) {
   platform::console::Write(std::string(message) + lineBreak);

@@ -9,6 +9,7 @@
 
 #include "server/core/fixed_text.h"
 #include "server/core/held_output.h"
+#include "server/core/line_codes.h"
 
 namespace tellarium {
 
@@ -39,38 +40,6 @@ enum AccountFlag : int {
 };
 
 using AccountFlags = std::array<bool, kAccountFlagCount>;
-
-// Line status codes.
-enum LineStatus : int16_t {
-  kOffline = 0,
-  kLoggingIn = 1,
-  kChatUser = 2,
-  kDDialLink = 3,
-  kQvsLink = 4,
-  kOutdial = 5,
-  kSysopScreen = 6,
-  kUserScreen = 7,
-};
-
-// Where a chat user (kChatUser) is, by its substate.
-enum ChatSubstate : int16_t {
-  kOnChannel = 0,
-  kTimeLimitWarned = 3,  // time is up: the next TimeoutTimer tick logs the line off
-  kRelogPending = 4,     // the next input restarts the login
-  kInPrivateChat = 5,    // with pairedLine
-  kInConference = 6,     // channel holds the conference number
-};
-
-// The two lines of a terminal session (kOutdial), by their substate.
-enum OutdialSubstate : int16_t {
-  kOutdialPending = 1,    // the outdial side is connecting
-  kInRemote = 2,          // the user side, relaying to pairedLine
-  kOutdialConnected = 3,  // the outdial side, relaying to pairedLine
-  kRemoteExited = 4,      // the user left; the outdial side waits as a link
-};
-
-// Line kinds.
-enum LineKind : int16_t { kClientLine = 1, kTelnetLine = 2 };
 
 // One per line, in memory only.
 struct LineState {
@@ -107,6 +76,16 @@ struct LineState {
   bool sgaAgreed = false;
   bool echoRequested = false;
   bool echoAgreed = false;
+};
+
+// What the station keeps of each line's connection beside LineState.
+struct LineConnection {
+  std::string sessionAddress;              // the station's own address on it
+  uint32_t serial = 0;                     // counts the connections the line has taken
+  uint32_t loginSerial = 0;                // the connection the last login began on
+  int8_t logoffsUnderWay = 0;              // such a line is given to no new caller
+  bool afterBareCr = false;                // the last piece ended in a bare CR
+  std::array<uint8_t, 256> optionsSent{};  // what was last sent about each option
 };
 
 // One member account (the current account buffer); record 1 of its file.
@@ -239,6 +218,7 @@ struct ServerTables {
   std::array<HeldOutput, kLineCount> heldOutput;
   std::array<bool, kLineCount> typing{};
   std::array<int16_t, kLineCount> memberListPosition{};  // where "SC" goes on
+  std::array<LineConnection, kLineCount> connections;
 
   ServerConfig config;
   std::array<ChannelInfo, kChannelCount> channels;  // channel c at index c-1

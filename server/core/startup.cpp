@@ -34,26 +34,85 @@ class AccountCounter {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The station's number and name come from the title in config.qvs: a title
+// ending in " QVS-" and two digits names the station and its number; any other
+// title is the name of station "00".
+void SetStationIdentity(Server& server) {
+  server.SetVersion();
+  server.stationName = "Tellarium";
+  if (!FileExists(kConfigFile.name)) return;
+  ServerConfig stored;
+  GetRecord<StationRecord>(kConfigFile, kStationRecordNumber, stored);
+  const std::string title = stored.stationTitle.Trimmed();
+  const std::size_t markAt = title.size() >= 7 ? title.size() - 7 : std::string::npos;
+  if (markAt != std::string::npos && title.compare(markAt, kNetworkIdMark.size(), kNetworkIdMark) == 0 &&
+      IsDigit(title[title.size() - 2]) && IsDigit(title[title.size() - 1])) {
+    server.stationName = title.substr(0, markAt);
+    server.stationNumber = title.substr(title.size() - 2);
+  } else {
+    server.stationName = title;
+  }
+}
+
+void SetTitleAndPrefix(Server& server) {
+  const std::string title = "Tellarium Server " + server.serverVersion;
+  platform::console::SetTitle(title);
+  platform::console::SetTitle(title + " (" + server.stationName + " QVS-" + server.stationNumber + ")");
+  server.stationPrefix = "-=> QVS-" + server.stationNumber + ": ";
+}
+
+void EnsureSysOpAccount(Server& server, const ErrorTrap& trap) {
+  if (FileExists("user000.qvs")) return;
+  server.ShowProgress("Writing default SysOp account...");
+  trap([&] { server.WriteDefaultSysOpAccount(); });
+}
+
+void EnsureMessageSlots(Server& server, const ErrorTrap& trap) {
+  server.ShowProgress("Configuring MSlots...");
+  if (FileExists(kSlotFile.name)) return;
+  server.ShowProgress("Creating MSlots...");
+  server.CreateSlotFile(trap);
+}
+
+void BuildAccountIndex(Server& server, const ErrorTrap& trap) {
+  server.ShowProgress("Initializing Accounts...");
+  AccountCounter counter;
+  for (int16_t acc = 0; acc < kAccountCount; ++acc) {
+    platform::Pump();
+    counter.Show(Server::afix(acc));
+    trap([&] { server.IndexAccount(acc); });
+  }
+  counter.Finish(server.lineBreak);
+}
+
+void ResetLines(Server& server) {
+  for (int line = 0; line <= server.config.maxLines; ++line) {
+    server.lines[static_cast<std::size_t>(line)].status = kOffline;
+    server.lines[static_cast<std::size_t>(line)].clientVersion = "V0.00";
+  }
+  server.currentLine = static_cast<int16_t>(server.config.maxLines + 1);
+}
+
 }  // namespace
 
 void Server::Startup() {
   debugMode = false;
   const ErrorTrap trap = Trap("Startup");
-  trap([&] { SetStationIdentity(); });
+  trap([&] { SetStationIdentity(*this); });
   EnableTimer(SessionTimer::OnlineTimer, false);
   EnableTimer(SessionTimer::TimeoutTimer, false);
   lineBreak = "\r\n";
-  SetTitleAndPrefix();
-  EnsureSysOpAccount(trap);
+  SetTitleAndPrefix(*this);
+  EnsureSysOpAccount(*this, trap);
   LoadOrCreateConfiguration(trap);
   CapMaxLines();
-  EnsureMessageSlots(trap);
+  EnsureMessageSlots(*this, trap);
   ShowProgress("Loading data files.");
   LoadFiles();
   LoadSystemLog(trap);
   LoadLastCallers(trap);
-  BuildAccountIndex(trap);
-  ResetLines();
+  BuildAccountIndex(*this, trap);
+  ResetLines(*this);
   OpenListeners();
   EnableTimer(SessionTimer::OnlineTimer, true);
   EnableTimer(SessionTimer::SysTimer, true);
@@ -63,71 +122,13 @@ void Server::Startup() {
   Main1();
 }
 
-// Installs the error handler of the running server; everything after start-up
-// runs on events.
+// Start-up's last step. Nothing is left to install: every event the station
+// handles from here on (accepts, connects, option commands, receives, timer
+// ticks, console keys) runs inside a trap of its own.
 void Server::Main1() {}
-
-// The station's number and name come from the title in config.qvs: a title
-// ending in " QVS-" and two digits names the station and its number; any other
-// title is the name of station "00".
-void Server::SetStationIdentity() {
-  SetVersion();
-  stationName = "Tellarium";
-  if (!FileExists(kConfigFile.name)) return;
-  ServerConfig stored;
-  GetRecord<StationRecord>(kConfigFile, kStationRecordNumber, stored);
-  const std::string title = stored.stationTitle.Trimmed();
-  const std::size_t markAt = title.size() >= 7 ? title.size() - 7 : std::string::npos;
-  if (markAt != std::string::npos && title.compare(markAt, kNetworkIdMark.size(), kNetworkIdMark) == 0 &&
-      IsDigit(title[title.size() - 2]) && IsDigit(title[title.size() - 1])) {
-    stationName = title.substr(0, markAt);
-    stationNumber = title.substr(title.size() - 2);
-  } else {
-    stationName = title;
-  }
-}
-
-void Server::SetTitleAndPrefix() {
-  const std::string title = "Tellarium Server " + serverVersion;
-  platform::console::SetTitle(title);
-  platform::console::SetTitle(title + " (" + stationName + " QVS-" + stationNumber + ")");
-  stationPrefix = "-=> QVS-" + stationNumber + ": ";
-}
-
-void Server::EnsureSysOpAccount(const ErrorTrap& trap) {
-  if (FileExists("user000.qvs")) return;
-  ShowProgress("Writing default SysOp account...");
-  trap([&] { WriteDefaultSysOpAccount(); });
-}
 
 void Server::CapMaxLines() {
   if (config.maxLines > kMaxMainLines) config.maxLines = kMaxMainLines;
-}
-
-void Server::EnsureMessageSlots(const ErrorTrap& trap) {
-  ShowProgress("Configuring MSlots...");
-  if (FileExists(kSlotFile.name)) return;
-  ShowProgress("Creating MSlots...");
-  CreateSlotFile(trap);
-}
-
-void Server::BuildAccountIndex(const ErrorTrap& trap) {
-  ShowProgress("Initializing Accounts...");
-  AccountCounter counter;
-  for (int16_t acc = 0; acc < kAccountCount; ++acc) {
-    platform::Pump();
-    counter.Show(afix(acc));
-    trap([&] { IndexAccount(acc); });
-  }
-  counter.Finish(lineBreak);
-}
-
-void Server::ResetLines() {
-  for (int line = 0; line <= config.maxLines; ++line) {
-    lines[static_cast<std::size_t>(line)].status = kOffline;
-    lines[static_cast<std::size_t>(line)].clientVersion = "V0.00";
-  }
-  currentLine = static_cast<int16_t>(config.maxLines + 1);
 }
 
 }  // namespace tellarium

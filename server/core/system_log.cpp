@@ -15,21 +15,11 @@ namespace {
 
 constexpr char kSystemLogFile[] = "qvtalk.log";
 
-}  // namespace
-
-void Server::SysLog(int16_t anal, std::string_view a) {
-  const ErrorTrap trap = Trap("SysLog");
-  std::string entry;
-  trap([&] { entry = SystemLogEntry(anal, a); });
-  trap([&] { StoreLogEntry(std::move(entry)); });
-  trap([&] { WriteSystemLogFile(); });
-}
-
 // "12-06-2026 1:05 PM Max:012 - text", or the text as it is for anal -1.
-std::string Server::SystemLogEntry(int16_t anal, std::string_view a) {
+std::string SystemLogEntry(Server& server, int16_t anal, std::string_view a) {
   if (anal == -1) return std::string(a);
   const std::tm now = platform::LocalNow();
-  std::string entry = DateText(now) + " " + tme(TimeText(now).substr(0, 5)) + " " + LogId(anal) + " - ";
+  std::string entry = DateText(now) + " " + server.tme(TimeText(now).substr(0, 5)) + " " + server.LogId(anal) + " - ";
   entry.append(a);
   return entry;
 }
@@ -38,7 +28,9 @@ std::string Server::SystemLogEntry(int16_t anal, std::string_view a) {
 // start-up reads back: the oldest lines are dropped until it fits. (A restart
 // with a full log leaves the counter one past the loaded lines, so a single
 // drop would not be enough.)
-void Server::StoreLogEntry(std::string entry) {
+void StoreLogEntry(ServerTables& tables, std::string entry) {
+  auto& systemLog = tables.systemLog;
+  int16_t& logCount = tables.logCount;
   ++logCount;
   systemLog[static_cast<std::size_t>(logCount - 1)] = std::move(entry);
   while (logCount > kLogLinesLoaded) {
@@ -48,10 +40,10 @@ void Server::StoreLogEntry(std::string entry) {
   }
 }
 
-void Server::WriteSystemLogFile() const {
+void WriteSystemLogFile(const ServerTables& tables) {
   std::string text;
-  for (int position = 0; position < logCount; ++position) {
-    text.append(systemLog[static_cast<std::size_t>(position)]).append("\r\n");
+  for (int position = 0; position < tables.logCount; ++position) {
+    text.append(tables.systemLog[static_cast<std::size_t>(position)]).append("\r\n");
   }
   errno = 0;
   std::ofstream file(kSystemLogFile, std::ios::binary | std::ios::trunc);
@@ -59,6 +51,16 @@ void Server::WriteSystemLogFile() const {
   file.write(text.data(), static_cast<std::streamsize>(text.size()));
   file.close();
   if (!file) RaiseFromErrno(errno != 0 ? errno : ENOSPC);
+}
+
+}  // namespace
+
+void Server::SysLog(int16_t anal, std::string_view a) {
+  const ErrorTrap trap = Trap("SysLog");
+  std::string entry;
+  trap([&] { entry = SystemLogEntry(*this, anal, a); });
+  trap([&] { StoreLogEntry(*this, std::move(entry)); });
+  trap([&] { WriteSystemLogFile(*this); });
 }
 
 // Reads at most the lines the log keeps. The counter ends one past them, so

@@ -29,11 +29,11 @@ std::string PlaceText(const LineState& line) {
     case kQvsLink: return line.linkChannels.Trimmed();
     case kOutdial:
       switch (line.substate) {
-        case 0:
-        case 1: return "PEND";
-        case 2:
-        case 3: return "TERM";
-        case 4: return "REMOTE";
+        case kOutdialOnline:
+        case kOutdialPending: return "PEND";
+        case kInRemote:
+        case kOutdialConnected: return "TERM";
+        case kRemoteExited: return "REMOTE";
         default: break;
       }
       break;
@@ -46,17 +46,25 @@ std::string PlaceText(const LineState& line) {
 std::string_view SeparatorOf(const LineState& line) {
   switch (line.status) {
     case kDDialLink:
-      if (line.substate == 0) return "=";
-      if (line.substate == 1 || line.substate == 2) return "-";
+      if (line.substate == kDdlLink) return "=";
+      if (line.substate == kDclLink || line.substate == kQvlLink) return "-";
       break;
     case kQvsLink:
-      if (line.substate == 0) return "+";
-      if (line.substate == 1) return "|";
+      if (line.substate == kQvsKind) return "+";
+      if (line.substate == kQv2Kind) return "|";
       break;
     case kOutdial: return "?";
     default: break;
   }
   return ":";
+}
+
+// "#5[C1]:", the part of a display tag before the handle.
+std::string LineTag(Server& server, int16_t l) {
+  const LineState& line = server.LineAt(l);
+  const std::string_view marker = server.InTimeLimitState(l) ? "*" : "#";
+  return std::string(marker) + std::to_string(l) + std::string(BracketOf(kOpeningBracket, line.level)) +
+         PlaceText(line) + std::string(BracketOf(kClosingBracket, line.level)) + std::string(SeparatorOf(line));
 }
 
 }  // namespace
@@ -65,15 +73,8 @@ std::string_view SeparatorOf(const LineState& line) {
 // the handle still shows.
 std::string Server::Handle(int16_t l, std::string hndl) {
   std::string tag;
-  Trap("Handle")([&] { tag = LineTag(l); });
+  Trap("Handle")([&] { tag = LineTag(*this, l); });
   return tag + std::string(Trim(hndl)) + ") ";
-}
-
-std::string Server::LineTag(int16_t l) {
-  const LineState& line = LineAt(l);
-  const std::string_view marker = InTimeLimitState(l) ? "*" : "#";
-  return std::string(marker) + std::to_string(l) + std::string(BracketOf(kOpeningBracket, line.level)) +
-         PlaceText(line) + std::string(BracketOf(kClosingBracket, line.level)) + std::string(SeparatorOf(line));
 }
 
 bool Server::Clearance(int16_t required, int16_t Current) { return required <= Current; }

@@ -21,6 +21,19 @@ void StoreEmail(const DataFile& file, int32_t mailStored, const EmailRecord& ema
   PutRecord<EmailLayout>(file, static_cast<int32_t>(record), email);
 }
 
+// Only the first line with the account is told. The count goes up before the
+// notice, whose send lets other events run.
+void TellMailArrived(Server& server, const std::string& account) {
+  for (int16_t l = 0; l <= server.config.maxLines; ++l) {
+    LineState& line = server.LineAt(l);
+    if (line.account.Trimmed() != account) continue;
+    if (line.mailCount == std::numeric_limits<int16_t>::max()) Raise(ErrorNumber::kOverflow);
+    ++line.mailCount;
+    server.send(l, kStationMode, "You have received email." + server.lineBreak);
+    return;
+  }
+}
+
 }  // namespace
 
 // E-mail to an account without a file is dropped.
@@ -29,21 +42,11 @@ void Server::Esend(int16_t acc) {
   const std::string account = afix(acc);
   const DataFile file = AccountFile(acc);
   if (!FileExists(file.name)) return;
-  trap([&] { StoreEmail(file, currentAccount.mailStored, currentEmail); });
-  trap([&] { TellMailArrived(account); });
-}
-
-// Only the first line with the account is told. The count goes up before the
-// notice, whose send lets other events run.
-void Server::TellMailArrived(const std::string& account) {
-  for (int16_t l = 0; l <= config.maxLines; ++l) {
-    LineState& line = LineAt(l);
-    if (line.account.Trimmed() != account) continue;
-    if (line.mailCount == std::numeric_limits<int16_t>::max()) Raise(ErrorNumber::kOverflow);
-    ++line.mailCount;
-    send(l, 4, "You have received email." + lineBreak);
-    return;
+  {
+    const SharedBufferHold hold;
+    trap([&] { StoreEmail(file, currentAccount.mailStored, currentEmail); });
   }
+  trap([&] { TellMailArrived(*this, account); });
 }
 
 }  // namespace tellarium

@@ -18,11 +18,8 @@
 namespace tellarium {
 namespace {
 
-constexpr std::string_view kGuestAccount = "N/A";
-constexpr std::string_view kSysOpAccount = "000";
 constexpr std::string_view kEmptyPassword = "~";
-constexpr int16_t kDuplicateClosed = 4;  // substate of a line closed as a duplicate
-constexpr int16_t kLine0Level = 3;       // the lowest level line #0 admits
+constexpr int16_t kLine0Level = 3;  // the lowest level line #0 admits
 // A guest on a Client line is shown a password-length line of asterisks of
 // fixed length, so it tells nothing about any account.
 constexpr std::size_t kGuestStars = 23;
@@ -59,11 +56,11 @@ struct LineKindRule {
   const char* linkChannels;  // none for a chat user
 };
 constexpr std::array<LineKindRule, 5> kLineKinds{{
-    {kFlagChatUser, kChatUser, 0, nullptr},
-    {kFlagDdlLink, kDDialLink, 0, "1"},
-    {kFlagDclLink, kDDialLink, 1, "12"},
-    {kFlagQvlLink, kDDialLink, 2, "123456789"},
-    {kFlagQvsLink, kQvsLink, 0, "RNGLSWX"},
+    {kFlagChatUser, kChatUser, kOnChannel, nullptr},
+    {kFlagDdlLink, kDDialLink, kDdlLink, "1"},
+    {kFlagDclLink, kDDialLink, kDclLink, "12"},
+    {kFlagQvlLink, kDDialLink, kQvlLink, "123456789"},
+    {kFlagQvsLink, kQvsLink, kQvsKind, "RNGLSWX"},
 }};
 
 bool IsLinkAccount(const AccountFlags& flags) {
@@ -74,6 +71,229 @@ template <class Counter>
 void CountUp(Counter& counter) {
   if (counter == std::numeric_limits<Counter>::max()) Raise(ErrorNumber::kOverflow);
   ++counter;
+}
+
+// Every send lets events run: a caller who hung up meanwhile has been logged
+// off (or a login typed meanwhile has ended), and the login stops there, also
+// when a new caller has taken the line since.
+bool LoginCallerStayed(Server& server, int16_t line) {
+  const LineConnection& connection = server.ConnectionAt(line);
+  return connection.loginSerial == connection.serial;
+}
+
+bool StillLoggingIn(Server& server, int16_t line) {
+  return server.LineAt(line).status == kLoggingIn && LoginCallerStayed(server, line);
+}
+
+// All the line needs of the account is taken now: the current account is
+// read again by any login that runs while this one lets events run.
+void TakeAccount(Server& server, int16_t line, const std::string& accountText, const UserRecord& account) {
+  LineState& state = server.LineAt(line);
+  state.level = account.level;
+  state.handle = account.handle.Trimmed();
+  state.account = accountText;
+  state.accountFlags = account.flags;
+  state.mailCount = 0;
+  state.mailCount = ToInt16(account.mailStored);
+}
+
+void MakeGuest(Server& server, int16_t line) {
+  server.InputLineAt(line).clear();
+  LineState& state = server.LineAt(line);
+  state.handle = "?";
+  state.account = kGuestAccount;
+  state.level = 0;
+  state.accountFlags = {};
+  state.mailCount = 0;
+}
+
+// The first other line that uses the account, from line 0 up; -1 when none does.
+int16_t LineWithAccount(Server& server, int16_t line, const std::string& account) {
+  for (int16_t other = 0; other <= server.config.maxLines; ++other) {
+    const LineState& state = server.LineAt(other);
+    if (other != line && state.status >= kLoggingIn && state.account.Raw() == account) return other;
+  }
+  return -1;
+}
+
+std::string DuplicateLogText(Server& server, int16_t other, const std::string& account) {
+  const std::tm now = platform::LocalNow();
+  const std::string banner = "-->Duplicate Account Use<--";
+  const std::string& br = server.lineBreak;
+  return banner + br + "Account #" + account + " @" + server.LineAt(other).remoteAddress.Trimmed() + " Line #" +
+         std::to_string(other) + br + "Time:" + server.tme(TimeText(now)) + " <--> " + server.dte(DateText(now)) +
+         br + banner;
+}
+
+// The newcomer is told, logged and disconnected; the session already using
+// the account goes on.
+void RefuseDuplicate(Server& server, int16_t line, int16_t other, const std::string& account) {
+  platform::Pump();
+  server.send(line, kNoticeMode, "Duplicate Account! ERROR! Logged!" + server.lineBreak);
+  server.InputLineAt(other).clear();
+  server.backlog(kNoticeMode, "Duplicate Account Use for #" + account + "!!" + server.lineBreak, other);
+  server.SysLog(-1, DuplicateLogText(server, other, account));
+  server.LineAt(line).substate = kDuplicateClosed;
+  server.CloseConnection(line);
+}
+
+// Makes the line a member or a guest by the account and password typed.
+// False when the login ends here: the account is in use on another line.
+bool IdentifyCaller(Server& server, int16_t line, const std::string& accountText, const std::string& password) {
+  UserRecord account;
+  {
+    const SharedBufferHold hold;
+    // Cleared first, so an account file that cannot be read never passes
+    // for the account read before it.
+    server.currentAccount.flags[kFlagInUse] = false;
+    server.uread(ToInt16(LeadingNumber(accountText)));
+    account = server.currentAccount;
+  }
+  if (!account.flags[kFlagInUse]) {
+    server.send(line, kNoticeMode, "Invalid Account" + server.lineBreak);
+    MakeGuest(server, line);
+    return true;
+  }
+  // The guest mark is no account a caller may type.
+  if (password.empty() || password == kEmptyPassword || accountText == kGuestAccount ||
+      !SameIgnoringCase(account.password.Trimmed(), password)) {
+    MakeGuest(server, line);
+    return true;
+  }
+  const int16_t other = LineWithAccount(server, line, accountText);
+  if (other >= 0) {
+    RefuseDuplicate(server, line, other, accountText);
+    return false;
+  }
+  TakeAccount(server, line, accountText, account);
+  return true;
+}
+
+void RefuseOnLine0(Server& server, int16_t line, std::string_view notice) {
+  server.send(line, kLogoffNoticeMode, std::string(notice) + server.lineBreak);
+  server.LineAt(line).status = kOffline;
+  server.lgoff(line);
+}
+
+void SendPostLoginMessage(Server& server, int16_t line, std::string_view slot) {
+  std::string message;
+  {
+    const SharedBufferHold hold;
+    server.ReadSlot(slot);
+    if (server.currentSlot.enabled) message = server.currentSlot.text.TrimmedRight() + server.lineBreak;
+  }
+  if (!message.empty()) server.send(line, kRawMode, message);
+}
+
+// Links keep a level above 1 only with the account's flag 5.
+void ApplyLineKind(LineState& state) {
+  for (const LineKindRule& kind : kLineKinds) {
+    if (!state.accountFlags[static_cast<std::size_t>(kind.flag)]) continue;
+    state.status = kind.status;
+    state.substate = kind.substate;
+    if (kind.linkChannels != nullptr) state.linkChannels = kind.linkChannels;
+  }
+  if (!state.accountFlags[kFlagLinkTest] && IsLinkAccount(state.accountFlags)) {
+    state.level = std::min<int16_t>(state.level, 1);
+  }
+}
+
+// False when the member is refused.
+bool AdmitMember(Server& server, int16_t line) {
+  server.send(line, kRawMode, " " + server.lineBreak);
+  if (line == 0 && server.LineAt(line).level < kLine0Level) {
+    RefuseOnLine0(server, line, "Insufficient Clearance For This Port!");
+    return false;
+  }
+  SendPostLoginMessage(server, line, "@");
+  if (!StillLoggingIn(server, line)) return false;
+  ApplyLineKind(server.LineAt(line));
+  return true;
+}
+
+// False when the guest is refused.
+bool AdmitGuest(Server& server, int16_t line) {
+  if (line == 0) {
+    RefuseOnLine0(server, line, "Insufficient clearance for this port!");
+    return false;
+  }
+  if (server.LineAt(line).lineType == kClientLine) {
+    server.send(line, kRawMode, std::string(kGuestStars, '*') + server.lineBreak);
+  }
+  if (!StillLoggingIn(server, line)) return false;
+  LineState& state = server.LineAt(line);
+  state.status = kChatUser;
+  state.substate = kOnChannel;
+  SendPostLoginMessage(server, line, "#");
+  return true;
+}
+
+// A new session remembers nothing of the line's previous one.
+void StartSession(Server& server, int16_t line) {
+  LineState& state = server.LineAt(line);
+  state.lineSpacing = false;
+  state.beepFlag = state.privateMsgBeep = state.loginBeep = true;
+  state.replyAccount = -1;
+  state.pairedLine = -1;
+  state.mailReadIndex = 0;
+  server.memberListPosition[static_cast<std::size_t>(line)] = 0;
+  state.loginAnnounced = state.logoffAnnounced = false;
+  state.onlineTime = 0;
+  server.MoveToChannel(line, 1);
+}
+
+void SendLoginNotices(Server& server, int16_t line) {
+  server.send(line, kStationMode,
+              "You are caller #" + std::to_string(server.config.callsToday) + " for today.^" +
+                  "System has received " + std::to_string(server.config.totalCalls) + " total calls." +
+                  server.lineBreak);
+}
+
+// ANSI builds for currentLine; the login's colours are for the line logging
+// in. ANSI lets no events run, so currentLine is back before anyone reads it.
+std::string AnsiFor(Server& server, int16_t line, int16_t fgrnd, bool blink, bool reset) {
+  const int16_t saved = std::exchange(server.currentLine, line);
+  std::string sequence = server.ANSI(fgrnd, kBlack, blink, true, false, false, reset);
+  server.currentLine = saved;
+  return sequence;
+}
+
+// A member hears of stored mail, a guest how to get help.
+void SendMailOrHelpNotice(Server& server, int16_t line) {
+  const LineState& state = server.LineAt(line);
+  const bool guest = state.account.Trimmed() == kGuestAccount;
+  const std::string alert = AnsiFor(server, line, kRed, true, false);
+  const std::string normal = AnsiFor(server, line, kWhite, false, true);
+  const std::string& br = server.lineBreak;
+  if (!guest && state.mailCount > 0) server.send(line, kNoticeMode, alert + "You have email." + normal + br);
+  if (guest) server.send(line, kNoticeMode, "Type " + alert + "/?" + normal + " For Help." + br);
+}
+
+// Every login that got this far: the session's settings, the log entry, the
+// call counters, the notices and the announcement. A line whose connection
+// went while events ran is logged off already and stays free.
+void FinishLogin(Server& server, int16_t line) {
+  const ErrorTrap trap = server.Trap("LoginControl");
+  trap([&] { StartSession(server, line); });
+  platform::Pump();
+  if (server.LineAt(line).status == kOffline || !LoginCallerStayed(server, line)) return;
+  trap([&] {
+    server.SysLog(line, "Logged on from " + server.LineAt(line).remoteAddress.Trimmed() + " on line #" +
+                            std::to_string(line) + ".");
+  });
+  trap([&] { CountUp(server.config.callsToday); });
+  trap([&] { CountUp(server.config.totalCalls); });
+  trap([&] { SendLoginNotices(server, line); });
+  trap([&] { server.WriteConfigRecord<CallRecord>(kCallRecordNumber); });
+  trap([&] { SendMailOrHelpNotice(server, line); });
+  if (server.LineAt(line).status == kOffline) return;
+  trap([&] { server.MoveToChannel(line, 1); });
+  trap([&] { server.Loginout(line, kLoginAnnouncement); });
+  server.typing[static_cast<std::size_t>(line)] = false;
+  trap([&] {
+    LineState& state = server.LineAt(line);
+    state.killProtected = state.account.Raw() == kSysOpAccount;
+  });
 }
 
 }  // namespace
@@ -87,229 +307,26 @@ void Server::LoginControl(int16_t Index) {
   });
   if (!known) return;
   const auto i = static_cast<std::size_t>(Index);
-  loginConnection_[i] = connectionCount_[i];
+  connections[i].loginSerial = connections[i].serial;
   heldOutput[i].Clear();
   typing[i] = false;
   const TypedLogin typed = SplitLogin(inputLine[i]);
   bool identified = true;
-  trap([&] { identified = IdentifyCaller(Index, typed.account, typed.password); });
+  trap([&] { identified = IdentifyCaller(*this, Index, typed.account, typed.password); });
   if (!identified) return;
-  send(Index, 11, lineBreak + lineBreak + lineBreak);
+  send(Index, kRawMode, lineBreak + lineBreak + lineBreak);
   inputLine[i].clear();
-  if (!StillLoggingIn(Index)) return;
+  if (!StillLoggingIn(*this, Index)) return;
   const FixedText<3> account = LineAt(Index).account;
   bool admitted = true;
   // A matched account whose characters are no member number (letters, say)
   // gets no member session.
   if (account.Trimmed() == kGuestAccount) {
-    trap([&] { admitted = AdmitGuest(Index); });
+    trap([&] { admitted = AdmitGuest(*this, Index); });
   } else if (MemberAccount(account)) {
-    trap([&] { admitted = AdmitMember(Index); });
+    trap([&] { admitted = AdmitMember(*this, Index); });
   }
-  if (admitted) FinishLogin(Index);
-}
-
-// Makes the line a member or a guest by the account and password typed.
-// False when the login ends here: the account is in use on another line.
-bool Server::IdentifyCaller(int16_t line, const std::string& account, const std::string& password) {
-  // Cleared first, so an account file that cannot be read never passes for
-  // the account read before it.
-  currentAccount.flags[kFlagInUse] = false;
-  uread(ToInt16(LeadingNumber(account)));
-  if (!currentAccount.flags[kFlagInUse]) {
-    send(line, 6, "Invalid Account" + lineBreak);
-    MakeGuest(line);
-    return true;
-  }
-  // The guest mark is no account a caller may type.
-  if (password.empty() || password == kEmptyPassword || account == kGuestAccount ||
-      !SameIgnoringCase(currentAccount.password.Trimmed(), password)) {
-    MakeGuest(line);
-    return true;
-  }
-  const int16_t other = LineWithAccount(line, account);
-  if (other >= 0) {
-    RefuseDuplicate(line, other, account);
-    return false;
-  }
-  TakeAccount(line, account);
-  return true;
-}
-
-// All the line needs of the account is taken now: the current account is
-// read again by any login that runs while this one lets events run.
-void Server::TakeAccount(int16_t line, const std::string& account) {
-  LineState& state = LineAt(line);
-  state.level = currentAccount.level;
-  state.handle = currentAccount.handle.Trimmed();
-  state.account = account;
-  state.accountFlags = currentAccount.flags;
-  state.mailCount = 0;
-  state.mailCount = ToInt16(currentAccount.mailStored);
-}
-
-void Server::MakeGuest(int16_t line) {
-  InputLineAt(line).clear();
-  LineState& state = LineAt(line);
-  state.handle = "?";
-  state.account = kGuestAccount;
-  state.level = 0;
-  state.accountFlags = {};
-  state.mailCount = 0;
-}
-
-// The first other line that uses the account, from line 0 up; -1 when none does.
-int16_t Server::LineWithAccount(int16_t line, const std::string& account) {
-  for (int16_t other = 0; other <= config.maxLines; ++other) {
-    const LineState& state = LineAt(other);
-    if (other != line && state.status >= kLoggingIn && state.account.Raw() == account) return other;
-  }
-  return -1;
-}
-
-// The newcomer is told, logged and disconnected; the session already using
-// the account goes on.
-void Server::RefuseDuplicate(int16_t line, int16_t other, const std::string& account) {
-  platform::Pump();
-  send(line, 6, "Duplicate Account! ERROR! Logged!" + lineBreak);
-  InputLineAt(other).clear();
-  backlog(6, "Duplicate Account Use for #" + account + "!!" + lineBreak, other);
-  SysLog(-1, DuplicateLogText(other, account));
-  LineAt(line).substate = kDuplicateClosed;
-  CloseConnection(line);
-}
-
-std::string Server::DuplicateLogText(int16_t other, const std::string& account) {
-  const std::tm now = platform::LocalNow();
-  const std::string banner = "-->Duplicate Account Use<--";
-  return banner + lineBreak + "Account #" + account + " @" + LineAt(other).remoteAddress.Trimmed() + " Line #" +
-         std::to_string(other) + lineBreak + "Time:" + tme(TimeText(now)) + " <--> " + dte(DateText(now)) +
-         lineBreak + banner;
-}
-
-// False when the member is refused.
-bool Server::AdmitMember(int16_t line) {
-  send(line, 11, " " + lineBreak);
-  if (line == 0 && LineAt(line).level < kLine0Level) {
-    RefuseOnLine0(line, "Insufficient Clearance For This Port!");
-    return false;
-  }
-  SendPostLoginMessage(line, "@");
-  if (!StillLoggingIn(line)) return false;
-  ApplyLineKind(LineAt(line));
-  return true;
-}
-
-// Links keep a level above 1 only with the account's flag 5.
-void Server::ApplyLineKind(LineState& state) {
-  for (const LineKindRule& kind : kLineKinds) {
-    if (!state.accountFlags[static_cast<std::size_t>(kind.flag)]) continue;
-    state.status = kind.status;
-    state.substate = kind.substate;
-    if (kind.linkChannels != nullptr) state.linkChannels = kind.linkChannels;
-  }
-  if (!state.accountFlags[kFlagLinkTest] && IsLinkAccount(state.accountFlags)) {
-    state.level = std::min<int16_t>(state.level, 1);
-  }
-}
-
-// False when the guest is refused.
-bool Server::AdmitGuest(int16_t line) {
-  if (line == 0) {
-    RefuseOnLine0(line, "Insufficient clearance for this port!");
-    return false;
-  }
-  if (LineAt(line).lineType == kClientLine) send(line, 11, std::string(kGuestStars, '*') + lineBreak);
-  if (!StillLoggingIn(line)) return false;
-  LineState& state = LineAt(line);
-  state.status = kChatUser;
-  state.substate = kOnChannel;
-  SendPostLoginMessage(line, "#");
-  return true;
-}
-
-void Server::RefuseOnLine0(int16_t line, std::string_view notice) {
-  send(line, 5, std::string(notice) + lineBreak);
-  LineAt(line).status = kOffline;
-  lgoff(line);
-}
-
-void Server::SendPostLoginMessage(int16_t line, std::string_view slot) {
-  ReadSlot(slot);
-  if (currentSlot.enabled) send(line, 11, currentSlot.text.TrimmedRight() + lineBreak);
-}
-
-// Every send lets events run: a caller who hung up meanwhile has been logged
-// off (or a login typed meanwhile has ended), and the login stops there, also
-// when a new caller has taken the line since.
-bool Server::StillLoggingIn(int16_t line) { return LineAt(line).status == kLoggingIn && LoginCallerStayed(line); }
-
-bool Server::LoginCallerStayed(int16_t line) {
-  const auto i = static_cast<std::size_t>(line);
-  return loginConnection_[i] == connectionCount_[i];
-}
-
-// Every login that got this far: the session's settings, the log entry, the
-// call counters, the notices and the announcement. A line whose connection
-// went while events ran is logged off already and stays free.
-void Server::FinishLogin(int16_t line) {
-  const ErrorTrap trap = Trap("LoginControl");
-  trap([&] { StartSession(line); });
-  platform::Pump();
-  if (LineAt(line).status == kOffline || !LoginCallerStayed(line)) return;
-  trap([&] { SysLog(line, "Logged on from " + LineAt(line).remoteAddress.Trimmed() + " on line #" +
-                              std::to_string(line) + "."); });
-  trap([&] { CountUp(config.callsToday); });
-  trap([&] { CountUp(config.totalCalls); });
-  trap([&] { SendLoginNotices(line); });
-  trap([&] { WriteConfigRecord<CallRecord>(kCallRecordNumber); });
-  trap([&] { SendMailOrHelpNotice(line); });
-  if (LineAt(line).status == kOffline) return;
-  trap([&] { MoveToChannel(line, 1); });
-  trap([&] { Loginout(line, 1); });
-  typing[static_cast<std::size_t>(line)] = false;
-  trap([&] {
-    LineState& state = LineAt(line);
-    state.killProtected = state.account.Raw() == kSysOpAccount;
-  });
-}
-
-// A new session remembers nothing of the line's previous one.
-void Server::StartSession(int16_t line) {
-  LineState& state = LineAt(line);
-  state.lineSpacing = false;
-  state.beepFlag = state.privateMsgBeep = state.loginBeep = true;
-  state.replyAccount = -1;
-  state.pairedLine = -1;
-  state.mailReadIndex = 0;
-  memberListPosition[static_cast<std::size_t>(line)] = 0;
-  state.loginAnnounced = state.logoffAnnounced = false;
-  state.onlineTime = 0;
-  MoveToChannel(line, 1);
-}
-
-void Server::SendLoginNotices(int16_t line) {
-  send(line, 4, "You are caller #" + std::to_string(config.callsToday) + " for today.^" + "System has received " +
-                    std::to_string(config.totalCalls) + " total calls." + lineBreak);
-}
-
-// A member hears of stored mail, a guest how to get help.
-void Server::SendMailOrHelpNotice(int16_t line) {
-  const LineState& state = LineAt(line);
-  const bool guest = state.account.Trimmed() == kGuestAccount;
-  const std::string alert = AnsiFor(line, kRed, true, false);
-  const std::string normal = AnsiFor(line, kWhite, false, true);
-  if (!guest && state.mailCount > 0) send(line, 6, alert + "You have email." + normal + lineBreak);
-  if (guest) send(line, 6, "Type " + alert + "/?" + normal + " For Help." + lineBreak);
-}
-
-// ANSI builds for currentLine; the login's colours are for the line logging
-// in. ANSI lets no events run, so currentLine is back before anyone reads it.
-std::string Server::AnsiFor(int16_t line, int16_t fgrnd, bool blink, bool reset) {
-  const int16_t saved = std::exchange(currentLine, line);
-  std::string sequence = ANSI(fgrnd, kBlack, blink, true, false, false, reset);
-  currentLine = saved;
-  return sequence;
+  if (admitted) FinishLogin(*this, Index);
 }
 
 }  // namespace tellarium

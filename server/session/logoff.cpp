@@ -15,10 +15,6 @@
 namespace tellarium {
 namespace {
 
-// Why the line is leaving, as its substate says.
-constexpr int16_t kNormalLogoff = 0;
-constexpr int16_t kKilled = 2;
-
 // A counter raised by the minutes online; a sum past its range is an Overflow.
 void AddMinutes(int32_t& counter, double minutes) {
   const double sum = std::nearbyint(static_cast<double>(counter) + minutes);
@@ -28,68 +24,27 @@ void AddMinutes(int32_t& counter, double minutes) {
   counter = static_cast<int32_t>(sum);
 }
 
-}  // namespace
-
-int16_t Server::AccountNumber(const FixedText<3>& account) { return ToInt16(LeadingNumber(account.Raw())); }
-
-bool Server::MemberAccount(const FixedText<3>& account) {
-  return account.Raw() == "000" || LeadingNumber(account.Raw()) > 0;
-}
-
-// Each step reads the line afresh: the sends and the announcement let other
-// events run. A line that has already been logged off has nothing to end, so
-// a second call (such as the close notice of the line's own connection) does
-// nothing.
-void Server::lgoff(int16_t line) {
-  const ErrorTrap trap = Trap("Lgoff");
-  bool free = false;
-  trap([&] { free = LineIsFree(line); });
-  if (free) return;
-  // The logoff lets events run (its sends, the announcement); a caller
-  // arriving meanwhile gets another line.
-  const bool known = line >= 0 && line < kLineCount;
-  if (known) ++loggingOff_[static_cast<std::size_t>(line)];
-  trap([&] { StampLastCall(); });
-  trap([&] {
-    if (LineAt(line).substate == kNormalLogoff) send(line, 4, "Thank you for using Tellarium!");
-  });
-  trap([&] {
-    if (LineAt(line).status == kChatUser) RecordLastCaller(line);
-  });
-  trap([&] { Loginout(line, 2); });
-  trap([&] {
-    if (MemberAccount(LineAt(line).account)) SaveAccountAtLogoff(line);
-  });
-  trap([&] { LeaveChannel(line); });
-  trap([&] {
-    if (LineAt(line).substate == kKilled) send(line, 5, "KLICK!");
-  });
-  trap([&] { ResetLine(line); });
-  trap([&] { SysScreen(); });
-  trap([&] { CloseConnection(line); });
-  if (known) --loggingOff_[static_cast<std::size_t>(line)];
-}
-
 // Reset, with no caller and no connection.
-bool Server::LineIsFree(int16_t line) {
-  const LineState& state = LineAt(line);
+bool LineIsFree(Server& server, int16_t line) {
+  const LineState& state = server.LineAt(line);
   return state.status == kOffline && state.handle.Trimmed().empty() && state.account.Trimmed().empty() &&
-         !Connected(line);
+         !server.Connected(line);
 }
 
 // The station's last call, in record 3 of config.qvs at once.
-void Server::StampLastCall() {
+void StampLastCall(Server& server) {
   const std::tm now = platform::LocalNow();
-  config.lastCallDate = DateText(now);
-  config.lastCallTime = TimeText(now);
-  WriteConfigRecord<CallRecord>(kCallRecordNumber);
+  server.config.lastCallDate = DateText(now);
+  server.config.lastCallTime = TimeText(now);
+  server.WriteConfigRecord<CallRecord>(kCallRecordNumber);
 }
 
 // The caller goes first in the list of the last ten, and the whole list to
 // lastcalls.qvs.
-void Server::RecordLastCaller(int16_t line) {
-  const LineState& state = LineAt(line);
+void RecordLastCaller(Server& server, int16_t line) {
+  const LineState& state = server.LineAt(line);
   const std::tm now = platform::LocalNow();
+  auto& lastCallers = server.lastCallers;
   std::move_backward(lastCallers.begin(), lastCallers.end() - 1, lastCallers.end());
   LastCallerRecord& caller = lastCallers[0];
   caller.handle = state.handle.Raw();
@@ -98,7 +53,7 @@ void Server::RecordLastCaller(int16_t line) {
   caller.time = TimeText(now).substr(0, 5);
   caller.date = DateText(now);
   caller.inUse = true;
-  const ErrorTrap trap = Trap("Lgoff");
+  const ErrorTrap trap = server.Trap("Lgoff");
   for (int entry = 0; entry < kLastCallerCount; ++entry) {
     trap([&] { PutRecord<LastCallerLayout>(kLastCallsFile, entry + 1, lastCallers[static_cast<std::size_t>(entry)]); });
   }
@@ -106,23 +61,86 @@ void Server::RecordLastCaller(int16_t line) {
 
 // The member's account takes the session: its handle, the minutes online in
 // both counters and the time of the call; the index lists the account.
-void Server::SaveAccountAtLogoff(int16_t line) {
-  const ErrorTrap trap = Trap("Lgoff");
-  const LineState& state = LineAt(line);
-  const int16_t acc = AccountNumber(state.account);
+void SaveAccountAtLogoff(Server& server, int16_t line) {
+  const ErrorTrap trap = server.Trap("Lgoff");
+  const LineState& state = server.LineAt(line);
+  const int16_t acc = Server::AccountNumber(state.account);
   if (acc < 0 || acc >= kAccountCount) Raise(ErrorNumber::kSubscriptOutOfRange);
   const std::tm now = platform::LocalNow();
-  uread(acc);
-  currentAccount.handle = state.handle.Raw();
-  trap([&] { AddMinutes(currentAccount.counter1, state.onlineTime); });
-  trap([&] { AddMinutes(currentAccount.counter2, state.onlineTime); });
-  currentAccount.lastCallDate = DateText(now);
-  currentAccount.lastCallTime = TimeText(now);
-  uwrite(acc);
-  AccountIndexEntry& entry = accountIndex[static_cast<std::size_t>(acc)];
-  if (!entry.inUse) ++accountCount;
+  {
+    const SharedBufferHold hold;
+    UserRecord& account = server.currentAccount;
+    server.uread(acc);
+    account.handle = state.handle.Raw();
+    trap([&] { AddMinutes(account.counter1, state.onlineTime); });
+    trap([&] { AddMinutes(account.counter2, state.onlineTime); });
+    account.lastCallDate = DateText(now);
+    account.lastCallTime = TimeText(now);
+    server.uwrite(acc);
+  }
+  AccountIndexEntry& entry = server.accountIndex[static_cast<std::size_t>(acc)];
+  if (!entry.inUse) ++server.accountCount;
   entry.inUse = true;
   entry.name = state.handle.Trimmed();
+}
+
+}  // namespace
+
+// Aborts a graceful close still under way when its grace has run out; a line
+// whose close has finished, or that took a new caller meanwhile, is left alone.
+struct Server::CloseTimerWindow final : platform::MessageTarget {
+  explicit CloseTimerWindow(Server& s) : server(s) {}
+  void HandleMessage(uint32_t message, uint64_t wparam, int64_t) override {
+    if (message != platform::kTimerMessage) return;
+    platform::KillTimer(target_id(), static_cast<uint32_t>(wparam));
+    server.Trap("CloseTimer")([&] {
+      const auto line = static_cast<int16_t>(wparam);
+      if (wparam < static_cast<uint64_t>(kLineCount) && server.Closing(line)) server.PortControl(line).Close(true);
+    });
+  }
+  Server& server;
+};
+
+int16_t Server::AccountNumber(const FixedText<3>& account) { return ToInt16(LeadingNumber(account.Raw())); }
+
+bool Server::MemberAccount(const FixedText<3>& account) {
+  return account.Raw() == kSysOpAccount || LeadingNumber(account.Raw()) > 0;
+}
+
+bool Server::LoggingOff(int16_t line) { return ConnectionAt(line).logoffsUnderWay > 0; }
+
+// Each step reads the line afresh: the sends and the announcement let other
+// events run. A line that has already been logged off has nothing to end, so
+// a second call (such as the close notice of the line's own connection) does
+// nothing.
+void Server::lgoff(int16_t line) {
+  const ErrorTrap trap = Trap("Lgoff");
+  bool free = false;
+  trap([&] { free = LineIsFree(*this, line); });
+  if (free) return;
+  // The logoff lets events run (its sends, the announcement); a caller
+  // arriving meanwhile gets another line.
+  const bool known = line >= 0 && line < kLineCount;
+  if (known) ++ConnectionAt(line).logoffsUnderWay;
+  trap([&] { StampLastCall(*this); });
+  trap([&] {
+    if (LineAt(line).substate == kNormalLogoff) send(line, kStationMode, "Thank you for using Tellarium!");
+  });
+  trap([&] {
+    if (LineAt(line).status == kChatUser) RecordLastCaller(*this, line);
+  });
+  trap([&] { Loginout(line, kLogoffAnnouncement); });
+  trap([&] {
+    if (MemberAccount(LineAt(line).account)) SaveAccountAtLogoff(*this, line);
+  });
+  trap([&] { LeaveChannel(line); });
+  trap([&] {
+    if (LineAt(line).substate == kKilled) send(line, kLogoffNoticeMode, "KLICK!");
+  });
+  trap([&] { ResetLine(line); });
+  trap([&] { SysScreen(); });
+  trap([&] { CloseConnection(line); });
+  if (known) --ConnectionAt(line).logoffsUnderWay;
 }
 
 // The line is free again and remembers nothing of its caller; logoffAnnounced
@@ -130,7 +148,7 @@ void Server::SaveAccountAtLogoff(int16_t line) {
 void Server::ResetLine(int16_t line) {
   LineState& state = LineAt(line);
   state.status = kOffline;
-  state.substate = 0;
+  state.substate = kNormalLogoff;
   state.lineType = 0;
   state.handle = "";
   state.level = 0;
@@ -163,22 +181,8 @@ void Server::ResetLine(int16_t line) {
 void Server::CloseConnection(int16_t line) {
   if (!Connected(line)) return;
   PortControl(line).Close(false);
-  CloseTimerWindow& timers = closeTimers_ ? *closeTimers_.get() : closeTimers_.Emplace(*this);
+  CloseTimerWindow& timers = closeTimers_.GetOrEmplace(*this);
   platform::SetTimer(timers.target_id(), static_cast<uint32_t>(line), kCloseGraceMs);
 }
-
-void Server::CloseTimerWindow::HandleMessage(uint32_t message, uint64_t wparam, int64_t) {
-  if (message != platform::kTimerMessage) return;
-  platform::KillTimer(target_id(), static_cast<uint32_t>(wparam));
-  if (wparam < static_cast<uint64_t>(kLineCount)) server.AbortCloseIfStillClosing(static_cast<int16_t>(wparam));
-}
-
-// A line whose close has finished, or that took a new caller meanwhile, is
-// left alone.
-void Server::AbortCloseIfStillClosing(int16_t line) {
-  if (Closing(line)) PortControl(line).Close(true);
-}
-
-bool Server::Closing(int16_t line) { return controls_ && PortControl(line).State() == tntlib::tntClosing; }
 
 }  // namespace tellarium

@@ -33,6 +33,17 @@ MessageSlot FreeSlot() {
   return slot;
 }
 
+void WriteSystemSlot(Server& server, std::string_view key, std::string_view title, const std::string& text) {
+  MessageSlot& slot = server.currentSlot;
+  slot = MessageSlot{};
+  slot.slotAccount = 0;
+  slot.date = kSlotBaseDate;
+  slot.enabled = true;
+  slot.title = title;
+  slot.text = text;
+  server.WriteSlot(key);
+}
+
 }  // namespace
 
 int16_t Server::Sltchk(std::string_view i) {
@@ -80,20 +91,10 @@ void Server::CreateSlotFile(const ErrorTrap& trap) {
     trap([&] { PutRecord<MessageSlotLayout>(kSlotFile, record, currentSlot); });
   }
   const std::string station = stationName + " QVS-" + stationNumber;
-  WriteSystemSlot("!", "Login Message", "Welcome to " + station);
-  WriteSystemSlot("@", "Member Post-Login Message", "Welcome back, Member.");
-  WriteSystemSlot("#", "Non-Member Post-Login Message", "Welcome Non-Member.^For Help type /?");
-  WriteSystemSlot(")", "Logoff message", "Thank you for calling " + station + "^Call again soon!");
-}
-
-void Server::WriteSystemSlot(std::string_view key, std::string_view title, const std::string& text) {
-  currentSlot = MessageSlot{};
-  currentSlot.slotAccount = 0;
-  currentSlot.date = kSlotBaseDate;
-  currentSlot.enabled = true;
-  currentSlot.title = title;
-  currentSlot.text = text;
-  WriteSlot(key);
+  WriteSystemSlot(*this, "!", "Login Message", "Welcome to " + station);
+  WriteSystemSlot(*this, "@", "Member Post-Login Message", "Welcome back, Member.");
+  WriteSystemSlot(*this, "#", "Non-Member Post-Login Message", "Welcome Non-Member.^For Help type /?");
+  WriteSystemSlot(*this, ")", "Logoff message", "Thank you for calling " + station + "^Call again soon!");
 }
 
 }  // namespace tellarium

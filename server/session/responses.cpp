@@ -1,5 +1,6 @@
 // The standard answers to a line's commands.
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "server/core/server.h"
@@ -7,6 +8,7 @@
 namespace tellarium {
 namespace {
 
+// By ResponseCode.
 constexpr std::array<std::string_view, 9> kResponses = {
     "Unrecognized Command. /? For Menu.",
     "Insufficient Security Clearance.",
@@ -26,9 +28,9 @@ constexpr std::array<std::string_view, 9> kResponses = {
 void Server::Response(int16_t Mode, int16_t lne) {
   Trap("Response")([&] {
     if (Mode < 0 || Mode >= static_cast<int16_t>(kResponses.size())) return;
-    workText = kResponses[static_cast<std::size_t>(Mode)];
+    const std::string answer(kResponses[static_cast<std::size_t>(Mode)]);
     InputLineAt(lne).clear();
-    send(lne, 4, workText + lineBreak);
+    send(lne, kStationMode, answer + lineBreak);
   });
 }
 

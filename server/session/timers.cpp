@@ -13,6 +13,7 @@ namespace {
 
 using SessionTimer = Server::SessionTimer;
 
+constexpr std::size_t kSessionTimerSlots = 4;  // indexed by SessionTimer
 uint32_t IntervalMs(SessionTimer timer) {
   switch (timer) {
     case SessionTimer::OnlineTimer: return 60'000;
@@ -52,16 +53,52 @@ std::optional<int16_t> TimeLimitOf(const LineState& line, const TimeLimits& limi
 }
 
 // The substate that marks a line whose time is up.
-int16_t TimeUpSubstate(int16_t status) { return status == kQvsLink ? 2 : kTimeLimitWarned; }
+int16_t TimeUpSubstate(int16_t status) {
+  switch (status) {
+    case kDDialLink: return kDDialTimeLimit;
+    case kQvsLink: return kQvsTimeLimit;
+    default: return kTimeLimitWarned;
+  }
+}
+
+// A tick on a new day clears today's calls; `day` remembers the day last seen.
+void StartNewDayIfDue(Server& server, double& day) {
+  const double today = TodayDayCount();
+  if (today == day) return;
+  day = today;
+  server.config.callsToday = 0;
+}
+
+// Line #0 never times out, nor does a line given unlimited time.
+void CountMinuteOnline(Server& server, int16_t l) {
+  LineState& line = server.LineAt(l);
+  if (line.status != kOffline) line.onlineTime += 1;
+  if (l == 0 || line.unlimitedTime) return;
+  const std::optional<int16_t> limit = TimeLimitOf(line, server.config.timeLimits);
+  if (limit && line.onlineTime > *limit) line.substate = TimeUpSubstate(line.status);
+}
 
 }  // namespace
 
-Server::SessionTimerWindow& Server::SessionTimers() {
-  return sessionTimers_ ? *sessionTimers_.get() : sessionTimers_.Emplace(*this);
-}
+// The window the session timers run on, made when a timer is first switched
+// on. A tick already queued when its timer was switched off is dropped.
+struct Server::SessionTimerWindow final : platform::MessageTarget {
+  explicit SessionTimerWindow(Server& s) : server(s) {}
+  void HandleMessage(uint32_t message, uint64_t wparam, int64_t) override {
+    if (message != platform::kTimerMessage || wparam >= enabled.size() || !enabled[wparam]) return;
+    switch (static_cast<SessionTimer>(wparam)) {
+      case SessionTimer::OnlineTimer: server.Trap("OnlineTimer")([&] { server.OnlineTimerTick(); }); break;
+      case SessionTimer::TimeoutTimer: server.Trap("TimeoutTimer")([&] { server.TimeoutTimerTick(); }); break;
+      case SessionTimer::SysTimer: server.Trap("SysTimer")([&] { server.SysTimerTick(); }); break;
+    }
+  }
+  Server& server;
+  std::array<bool, kSessionTimerSlots> enabled{};
+  double timeoutTimerDay = 0;     // the day TimeoutTimer last saw
+};
 
 void Server::EnableTimer(SessionTimer timer, bool enabled) {
-  SessionTimerWindow& window = SessionTimers();
+  SessionTimerWindow& window = sessionTimers_.GetOrEmplace(*this);
   bool& on = window.enabled[SlotOf(timer)];
   if (on == enabled) return;
   on = enabled;
@@ -78,26 +115,10 @@ bool Server::TimerEnabled(SessionTimer timer) const {
   return window != nullptr && window->enabled[SlotOf(timer)];
 }
 
-// A tick already queued when its timer was switched off is dropped.
-void Server::SessionTimerWindow::HandleMessage(uint32_t message, uint64_t wparam, int64_t) {
-  if (message != platform::kTimerMessage || wparam >= enabled.size() || !enabled[wparam]) return;
-  switch (static_cast<SessionTimer>(wparam)) {
-    case SessionTimer::OnlineTimer: server.OnlineTimerTick(); break;
-    case SessionTimer::TimeoutTimer: server.TimeoutTimerTick(); break;
-    case SessionTimer::SysTimer: server.SysTimerTick(); break;
-  }
-}
-
 void Server::RememberStartDay() {
   startDay = TodayDayCount();
-  timeoutTimerDay_ = startDay;
-}
-
-void Server::StartNewDayIfDue(double& day) {
-  const double today = TodayDayCount();
-  if (today == day) return;
-  day = today;
-  config.callsToday = 0;
+  SessionTimerWindow& window = sessionTimers_.GetOrEmplace(*this);
+  window.timeoutTimerDay = startDay;
 }
 
 // Marking is silent: the line hears of it at its next input (TmeOut). A line
@@ -105,18 +126,9 @@ void Server::StartNewDayIfDue(double& day) {
 // channel, hence the recount.
 void Server::OnlineTimerTick() {
   const ErrorTrap trap = Trap("OnlineTimer");
-  trap([&] { StartNewDayIfDue(startDay); });
-  for (int16_t l = 0; l <= config.maxLines; ++l) trap([&] { CountMinuteOnline(l); });
+  trap([&] { StartNewDayIfDue(*this, startDay); });
+  for (int16_t l = 0; l <= config.maxLines; ++l) trap([&] { CountMinuteOnline(*this, l); });
   trap([&] { CountChannelUsers(); });
-}
-
-// Line #0 never times out, nor does a line given unlimited time.
-void Server::CountMinuteOnline(int16_t l) {
-  LineState& line = LineAt(l);
-  if (line.status != kOffline) line.onlineTime += 1;
-  if (l == 0 || line.unlimitedTime) return;
-  const std::optional<int16_t> limit = TimeLimitOf(line, config.timeLimits);
-  if (limit && line.onlineTime > *limit) line.substate = TimeUpSubstate(line.status);
 }
 
 // Every chat user hears of it, the marked one included; each further line the
@@ -135,7 +147,7 @@ void Server::TmeOut(int16_t Index) {
 // lgoff lets events run, so each line is looked at afresh.
 void Server::TimeoutTimerTick() {
   const ErrorTrap trap = Trap("TimeoutTimer");
-  trap([&] { StartNewDayIfDue(timeoutTimerDay_); });
+  trap([&] { StartNewDayIfDue(*this, sessionTimers_.GetOrEmplace(*this).timeoutTimerDay); });
   for (int16_t l = 1; l <= config.maxLines; ++l) {
     trap([&] {
       if (InTimeLimitState(l)) lgoff(l);

@@ -120,6 +120,21 @@ TEST_F(LoopTest, PumpsNestOnlyToTheirBound) {
   EXPECT_FALSE(r.received.empty());
 }
 
+// A buffer held across a pump would be open to the events the pump runs.
+TEST_F(LoopTest, PumpInsideANoPumpScopeStopsADebugBuild) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "checked in debug builds only";
+#endif
+  EXPECT_DEATH(
+      {
+        platform::NoPumpScope hold;
+        platform::Pump();
+      },
+      "NoPumpScope");
+  platform::NoPumpScope{};
+  EXPECT_TRUE(platform::Pump());
+}
+
 TEST_F(LoopTest, FilteredPumpLeavesOtherMessagesInTheirPlace) {
   Recorder r;
   platform::PostMessage(r.target_id(), 3000, 1);

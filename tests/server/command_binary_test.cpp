@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
+#include <cstdlib>
 #include <regex>
 #include <string>
 
@@ -91,6 +92,26 @@ TEST_F(CommandTest, DispatchAnswersAlike) {
   ExpectAnswer(*guest, "/BL", kPrefix + "Login Beep: On\r\n");
   // Commands of other work areas are not recognised on this station yet.
   ExpectAnswer(*guest, "/T2", kUnrecognized);
+}
+
+// A test build plants an exception nothing expects inside a command handler
+// and inside a receive event: each is logged, and the station serves on.
+TEST_F(CommandTest, UnexpectedExceptionsAreLoggedAndTheStationServesOn) {
+  ::setenv("TELLARIUM_FAULT_COMMAND", "CRASH", 1);
+  ::setenv("TELLARIUM_FAULT_RECEIVE", "BOOM", 1);
+  StartStation();
+  ::unsetenv("TELLARIUM_FAULT_COMMAND");
+  ::unsetenv("TELLARIUM_FAULT_RECEIVE");
+  auto guest = LoggedIn(1);
+  guest->Send("/CRASH\r\n");
+  guest->Send("BOOM\r\n");
+  const std::string beeps = kPrefix + "Beeps: Off\r\n";
+  EXPECT_EQ(Ask(*guest, "/B", beeps), kBreaks + kBreaks + beeps);
+  EXPECT_EQ(File("error.log"),
+            "Routine: CommandStack\r\nError:Subscript out of range ( 9)\r\n"
+            "Routine: Port Recv\r\nError:Out of memory ( 7)\r\n");
+  auto next = LoggedIn(2);
+  SeeLogin(*guest, 2);
 }
 
 TEST_F(CommandTest, MenusAndInformationScreens) {

@@ -53,7 +53,9 @@ class ScreenChunks : public testing::FakeStationTest {
   }
   std::vector<std::size_t> ChunksOf(const ScreenTable& screen) {
     server.Connect(1, kChatUser);
-    server.DumpScreen(1, screen);
+    server.mainMenu = screen;
+    server.inputLine[1] = "/?";
+    server.CommandStack(1);
     auto& port = server.Port(1);
     EXPECT_EQ(port.TakeSent().size(), std::accumulate(port.sendSizes.begin(), port.sendSizes.end(), std::size_t{0}));
     return std::exchange(port.sendSizes, {});

@@ -27,13 +27,7 @@ std::string CallerNotice(int today, int total) {
          std::to_string(total) + " total calls.\r\n";
 }
 
-// The real login on a server whose other later routines are recorded.
-class LoginServer : public testing::FakeControlServer {
- public:
-  void LoginControl(int16_t line) override { Server::LoginControl(line); }
-};
-
-class LoginTest : public testing::FakeStationTestOf<LoginServer> {
+class LoginTest : public testing::FakeStationTest {
  protected:
   // A caller at the password prompt.
   void Prompted(int16_t l, int16_t kind = kTelnetLine) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "server/core/dates.h"
 #include "server/core/error_trap.h"
 #include "server/core/text_fields.h"
@@ -76,10 +78,16 @@ TEST(ErrorTrap, SkipsEachFailingStatementAndCarriesOn) {
   int completed = 0;
   trap([] { Raise(ErrorNumber::kTypeMismatch); });
   trap([&] { ++completed; });
-  trap([] { Raise(ErrorNumber::kOverflow); });
+  // Whatever a statement throws is trapped, as the run-time error it stands for.
+  trap([] { (void)std::string("ab").substr(3); });
+  trap([] { throw std::bad_alloc(); });
+  trap([] { throw 42; });
   EXPECT_EQ(completed, 1);
   EXPECT_EQ(testing::ReadFile("error.log"),
-            "Routine: Example\r\nError:Type mismatch ( 13)\r\nRoutine: Example\r\nError:Overflow ( 6)\r\n");
+            "Routine: Example\r\nError:Type mismatch ( 13)\r\n"
+            "Routine: Example\r\nError:Subscript out of range ( 9)\r\n"
+            "Routine: Example\r\nError:Out of memory ( 7)\r\n"
+            "Routine: Example\r\nError:Invalid procedure call or argument ( 5)\r\n");
   debugMode = true;
   EXPECT_THROW(trap([] { Raise(ErrorNumber::kOverflow); }), RunTimeError);
 }

@@ -116,9 +116,15 @@ class FakeControl final : public platform::Component {
 
 // A server whose controls are fakes, created in the server's order: the
 // main-port listener, the line #0 listener, the lines 0..31, then refusals.
-// The routines later subsystems build are recorded instead.
 class FakeControlServer : public Server {
  public:
+  FakeControlServer()
+      : Server([this] {
+          auto fake = std::make_unique<FakeControl>();
+          fakes_.push_back(fake.get());
+          return std::unique_ptr<platform::Component>(std::move(fake));
+        }) {}
+
   FakeControl& Listener() { return *fakes_[0]; }
   FakeControl& Line0() { return *fakes_[1]; }
   FakeControl& Port(int line) { return *fakes_[static_cast<std::size_t>(line) + 2]; }
@@ -131,27 +137,6 @@ class FakeControlServer : public Server {
     lines[static_cast<std::size_t>(line)].status = status;
     lines[static_cast<std::size_t>(line)].substate = substate;
     lines[static_cast<std::size_t>(line)].lineType = kTelnetLine;
-  }
-
-  void LoginControl(int16_t line) override { loginCalls.push_back({line, inputLine[static_cast<std::size_t>(line)]}); }
-  void CommandStack(int16_t line) override { commandCalls.push_back({line, inputLine[static_cast<std::size_t>(line)]}); }
-  void FromDDL(std::string a, int16_t lneorg, int16_t) override { linkCalls.push_back({lneorg, a}); }
-  void FromQVS(std::string a, int16_t, int16_t) override { linkCalls.push_back({-1, a}); }
-  void TmeOut(int16_t line) override { timeOutCalls.push_back(line); }
-
-  struct Call {
-    int16_t line;
-    std::string text;
-    bool operator==(const Call&) const = default;
-  };
-  std::vector<Call> loginCalls, commandCalls, linkCalls;
-  std::vector<int16_t> timeOutCalls;
-
- protected:
-  std::unique_ptr<platform::Component> NewControlComponent() override {
-    auto fake = std::make_unique<FakeControl>();
-    fakes_.push_back(fake.get());
-    return fake;
   }
 
  private:

@@ -1,0 +1,41 @@
+// The command handlers by group, as the command table names them. Each takes
+// the server and the line whose command it answers; the command text (the
+// line's input without its "/") is CommandText.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "server/core/server.h"
+
+namespace tellarium {
+
+// command_stack.cpp: what handlers of every group share.
+std::string& CommandText(Server& server, int16_t line);
+// A mode-4 message and its line break.
+void Answer(Server& server, int16_t line, const std::string& text);
+
+// screens.cpp: "?", "*?", "I" and the information screens.
+void MainMenuCommand(Server& server, int16_t line);
+void SysopMenuCommand(Server& server, int16_t line);
+void InformationCommand(Server& server, int16_t line);
+
+// lists.cpp: who was and is on, and the members.
+void LastCallersCommand(Server& server, int16_t line);
+void TimeCommand(Server& server, int16_t line);
+void ShowCommand(Server& server, int16_t line);
+void MemberListCommand(Server& server, int16_t line);
+void MemberListContinueCommand(Server& server, int16_t line);
+void AddressListCommand(Server& server, int16_t line);
+
+// own_settings.cpp: a caller's own line.
+void AutobiographyCommand(Server& server, int16_t line);
+void HandleCommand(Server& server, int16_t line);
+void BeepsCommand(Server& server, int16_t line);
+void LineSpacingCommand(Server& server, int16_t line);
+void PrivateBeepCommand(Server& server, int16_t line);
+void LoginBeepCommand(Server& server, int16_t line);
+void QuitCommand(Server& server, int16_t line);
+void PostCommand(Server& server, int16_t line);
+
+}  // namespace tellarium
