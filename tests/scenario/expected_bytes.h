@@ -1,0 +1,52 @@
+// Expected bytes as scenarios write them, and a matcher that tells as soon as
+// received bytes can no longer match.
+//
+// Escapes: \r \n \e (ESC) \a (BEL) \t \s (blank) \0 \\ \{ \xHH.
+// Wildcards: {TIME} "1:05:09 PM", {HM} "1:05 PM", {DATE} "Sunday, December
+// 06, 2026", {DAY} "12-06-2026", {NUM} a run of digits.
+// Fields as a data file stores them: {T} and {F} flags (-1 and 0), {i16 n},
+// {i32 n} little-endian, {w text} text padded with blanks to width w.
+// {rep n text}: the text n times (the text may not hold braces).
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tellarium::scenario {
+
+// One position of an expectation: a byte, or a run of bytes of one class.
+struct Element {
+  char byte = 0;
+  std::function<bool(char)> inClass;  // none: the byte itself
+  int least = 1;
+  int most = 1;
+};
+
+class ExpectedBytes {
+ public:
+  // `text` after defined names were put in; throws std::invalid_argument on
+  // a malformed escape or brace.
+  explicit ExpectedBytes(const std::string& text);
+
+  enum class Outcome { kMatched, kNeedMore, kMismatch };
+  // Whether `received` starts with a match; `length` is how much it took.
+  Outcome Match(const std::string& received, std::size_t& length) const;
+
+  void AppendTo(std::vector<Element>& out) const;
+
+  // The bytes, when the expectation has no wildcards.
+  bool Literal() const;
+  std::string Bytes() const;
+
+ private:
+  Outcome MatchFrom(std::size_t element, const std::string& received, std::size_t at, std::size_t& end) const;
+  std::vector<Element> elements_;
+};
+
+// Bytes shown with the escapes above, for failure messages.
+std::string Escaped(const std::string& bytes);
+
+}  // namespace tellarium::scenario

@@ -1,0 +1,378 @@
+#include "scenario/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
+#include <thread>
+
+#include "scenario/expected_bytes.h"
+#include "support/caller.h"
+#include "support/scratch_directory.h"
+#include "support/server_fixture.h"
+#include "support/station_client.h"
+
+namespace tellarium::scenario {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kReadLimit = 10s;
+constexpr auto kQuietSpell = 300ms;
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Splits "word rest": the rest keeps its inner blanks.
+std::pair<std::string, std::string> FirstWord(const std::string& text) {
+  const std::size_t blank = text.find(' ');
+  if (blank == std::string::npos) return {text, ""};
+  return {text.substr(0, blank), text.substr(blank + 1)};
+}
+
+// Puts defined names in; braces that name nothing are left for the matcher.
+std::string Expand(const std::string& text, const std::map<std::string, std::string>& defines) {
+  std::string out = text;
+  for (int round = 0; round < 8; ++round) {
+    bool changed = false;
+    for (std::size_t at = out.find('{'); at != std::string::npos; at = out.find('{', at + 1)) {
+      if (at > 0 && out[at - 1] == '\\') continue;
+      const std::size_t close = out.find('}', at);
+      if (close == std::string::npos) break;
+      const auto [name, argument] = FirstWord(out.substr(at + 1, close - at - 1));
+      const auto defined = defines.find(name);
+      if (defined == defines.end()) continue;
+      std::string value = defined->second;
+      for (std::size_t mark; (mark = value.find("{$}")) != std::string::npos;) value.replace(mark, 3, argument);
+      out.replace(at, close - at + 1, value);
+      changed = true;
+    }
+    if (!changed) break;
+  }
+  return out;
+}
+
+const char* const kDirectives[] = {"scenario", "define", "lines", "member", "packet", "write",  "env",   "clock",
+                                   "start",    "wait",   "file",  "log",    "errors", "signal", "exits"};
+
+// The station's standard output, read by steps of the caller "console".
+constexpr std::string_view kConsole = "console";
+
+int SignalNamed(const std::string& name) {
+  if (name == "USR1") return SIGUSR1;
+  if (name == "INT") return SIGINT;
+  if (name == "HUP") return SIGHUP;
+  if (name == "TERM") return SIGTERM;
+  throw std::invalid_argument("unknown signal " + name);
+}
+
+bool IsDirective(const std::string& word) {
+  return std::find(std::begin(kDirectives), std::end(kDirectives), word) != std::end(kDirectives);
+}
+
+void LoadFile(const std::filesystem::path& path, std::map<std::string, std::string>& defines,
+              std::vector<Scenario>& scenarios) {
+  std::ifstream in(path);
+  std::string raw;
+  for (int number = 1; std::getline(in, raw); ++number) {
+    const std::string text = Trimmed(raw);
+    if (text.empty() || text[0] == '#') continue;
+    auto [word, rest] = FirstWord(text);
+    if (word == "define") {
+      const std::size_t equals = rest.find(" = ");
+      defines[rest.substr(0, equals)] = equals == std::string::npos ? "" : rest.substr(equals + 3);
+    } else if (word == "scenario") {
+      scenarios.push_back({path.filename().string(), number, rest, {}});
+    } else if (scenarios.empty() || scenarios.back().file != path.filename().string()) {
+      throw std::invalid_argument(path.string() + ":" + std::to_string(number) + ": a step outside a scenario");
+    } else if (IsDirective(word)) {
+      scenarios.back().steps.push_back({number, "", word, Expand(rest, defines)});
+    } else {
+      auto [verb, argument] = FirstWord(rest);
+      if (verb == "skips" || verb == "hangs") std::tie(verb, argument) = FirstWord(argument);
+      scenarios.back().steps.push_back({number, word, verb, Expand(argument, defines)});
+    }
+  }
+}
+
+// What a scenario runs against: the station's directory and process, and
+// its callers by name.
+class ScenarioRun {
+ public:
+  ScenarioRun(const Scenario& scenario, std::string binary) : scenario_(scenario), binary_(std::move(binary)) {
+    scratch_.Enter();
+  }
+
+  // Why the scenario cannot run here, if it cannot.
+  const std::string& skipped() const { return skipped_; }
+
+  // False once a step has failed or the scenario was skipped: the rest is not run.
+  bool Do(const Step& step) {
+    try {
+      if (!step.actor.empty()) return CallerStep(step);
+      return StationStep(step);
+    } catch (const std::exception& error) {
+      return Fail(step, error.what());
+    }
+  }
+
+ private:
+  bool Fail(const Step& step, const std::string& what) {
+    ADD_FAILURE_AT(scenario_.file.c_str(), step.line)
+        << "scenario \"" << scenario_.title << "\", step " << (step.actor.empty() ? "" : step.actor + " ")
+        << step.verb << " " << step.argument << "\n"
+        << what;
+    return false;
+  }
+
+  bool StationStep(const Step& step) {
+    const std::string& a = step.argument;
+    if (step.verb == "lines") {
+      maxLines_ = std::stoi(a);
+    } else if (step.verb == "member") {
+      setup_.push_back([a] { SeedMember(a); });
+    } else if (step.verb == "packet") {
+      const std::string packet = ExpectedBytes(a).Bytes();
+      setup_.push_back([packet] {
+        Server writer;
+        writer.Startup();
+        writer.cfgparse(packet);
+      });
+    } else if (step.verb == "write") {
+      const std::size_t equals = a.find(" = ");
+      const std::string name = a.substr(0, equals);
+      const std::string bytes = ExpectedBytes(a.substr(equals + 3)).Bytes();
+      setup_.push_back([name, bytes] { testing::WriteFile(name, bytes); });
+    } else if (step.verb == "env") {
+      environment_.push_back(a);
+    } else if (step.verb == "clock") {
+      speed_ = std::stoi(a.substr(1));
+    } else if (step.verb == "start") {
+      return Start();
+    } else if (step.verb == "wait") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(a) * 1000 / speed_));
+    } else if (step.verb == "file") {
+      return FileStep(step);
+    } else if (step.verb == "log") {
+      return LogStep(step);
+    } else if (step.verb == "signal") {
+      ::kill(station_->pid(), SignalNamed(a));
+    } else if (step.verb == "exits") {
+      const int status = station_->WaitForExit();
+      if (status != std::stoi(a)) return Fail(step, "exit status " + std::to_string(status));
+    } else if (step.verb == "errors") {
+      const std::string expected = ExpectedBytes(a.size() > 1 ? a.substr(2) : "").Bytes();
+      const std::string actual = testing::ReadFile("error.log");
+      if (actual != expected) return Fail(step, "error.log holds: " + Escaped(actual));
+    }
+    return true;
+  }
+
+  // "001 Max secret level=1 flags=0,1 mail=2"
+  static void SeedMember(const std::string& text) {
+    std::istringstream words(text);
+    std::string number, handle, password, option;
+    words >> number >> handle >> password;
+    testing::Member member{static_cast<int16_t>(std::stoi(number)), handle, password};
+    std::vector<int> flags = {kFlagInUse, kFlagChatUser};
+    while (words >> option) {
+      const auto [key, value] = std::pair(option.substr(0, option.find('=')), option.substr(option.find('=') + 1));
+      if (key == "level") member.level = static_cast<int16_t>(std::stoi(value));
+      if (key == "mail") member.mailStored = std::stoi(value);
+      if (key == "flags") {
+        flags.clear();
+        std::istringstream list(value);
+        for (std::string flag; std::getline(list, flag, ',');) flags.push_back(std::stoi(flag));
+      }
+    }
+    Server writer;
+    writer.Startup();
+    writer.currentAccount = UserRecord{};
+    writer.currentAccount.handle = member.handle;
+    writer.currentAccount.password = member.password;
+    writer.currentAccount.level = member.level;
+    writer.currentAccount.mailStored = member.mailStored;
+    for (int flag : flags) writer.currentAccount.flags[static_cast<std::size_t>(flag)] = true;
+    writer.uwrite(member.account);
+  }
+
+  bool Start() {
+    testing::WriteStationConfig(ports_, maxLines_);
+    for (const auto& action : setup_) action();
+    std::string launcher = binary_;
+    if (speed_ != 1) {
+#ifdef TELLARIUM_SANITIZED
+      skipped_ = "a sped-up clock and the sanitizers do not mix";
+      return false;
+#endif
+      launcher = SpedUpLauncher();
+      if (launcher.empty()) skipped_ = "libfaketime is not installed";
+      if (launcher.empty()) return false;
+    }
+    for (const std::string& variable : environment_) ::putenv(const_cast<char*>(variable.c_str()));
+    const bool console = std::any_of(scenario_.steps.begin(), scenario_.steps.end(),
+                                     [](const Step& step) { return step.actor == kConsole; });
+    station_ = std::make_unique<testing::Station>(
+        launcher, scratch_.path().string(), console ? testing::Station::Output::kPipe : testing::Station::Output::kDropped);
+    for (const std::string& variable : environment_) ::unsetenv(variable.substr(0, variable.find('=')).c_str());
+    return true;
+  }
+
+  std::string SpedUpLauncher() {
+    const char* const libraries[] = {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                                     "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
+                                     "/usr/lib/faketime/libfaketime.so.1"};
+    std::string library;
+    for (const char* candidate : libraries) {
+      if (std::filesystem::exists(candidate)) library = candidate;
+    }
+    if (library.empty()) return "";
+    const std::filesystem::path launcher = scratch_.path() / "sped_up.sh";
+    testing::WriteFile(launcher, "#!/bin/sh\nexport FAKETIME='+0 x" + std::to_string(speed_) + "'\nexport LD_PRELOAD='" +
+                                     library + "'\nexec '" + binary_ + "'\n");
+    std::filesystem::permissions(launcher, std::filesystem::perms::owner_all);
+    return launcher.string();
+  }
+
+  // The console's bytes are read through the expected text.
+  bool ConsoleStep(const Step& step) {
+    const std::string expected = ExpectedBytes(step.argument).Bytes();
+    const std::string read = station_->ReadThrough(expected);
+    const bool found = read.size() >= expected.size() && read.compare(read.size() - expected.size(), expected.size(), expected) == 0;
+    if (found && (step.verb == "to" || read == expected)) return true;
+    return Fail(step, "console wrote: " + Escaped(read));
+  }
+
+  bool CallerStep(const Step& step) {
+    if (step.actor == kConsole) return ConsoleStep(step);
+    if (step.verb == "calls") {
+      const int port = step.argument == "line0" ? ports_.line0 : ports_.main;
+      callers_[step.actor] = testing::CallWhenListening(port);
+      return callers_[step.actor]->connected() || Fail(step, "no connection");
+    }
+    auto found = callers_.find(step.actor);
+    if (found == callers_.end()) return Fail(step, "no caller " + step.actor);
+    testing::Caller& caller = *found->second;
+    if (step.verb == ">") return caller.Send(ExpectedBytes(step.argument).Bytes()) || Fail(step, "send failed");
+    if (step.verb == "<") return Read(step, caller, false);
+    if (step.verb == "to") return Read(step, caller, true);
+    if (step.verb == "quiet") {
+      const std::string arrived = caller.ReadFor(kQuietSpell);
+      return arrived.empty() || Fail(step, "received: " + Escaped(arrived));
+    }
+    if (step.verb == "closed") {
+      const bool closed = caller.ReadToEnd(kReadLimit);
+      const std::string rest = caller.Rest();
+      if (!closed || !rest.empty()) return Fail(step, "not closed; received: " + Escaped(rest));
+      return true;
+    }
+    if (step.verb == "up") {
+      caller.Close();
+      return true;
+    }
+    return Fail(step, "unknown step");
+  }
+
+  // Reads until the bytes match, failing at once when they no longer can.
+  // A skipping read looks for the match at every position.
+  bool Read(const Step& step, testing::Caller& caller, bool skipping) {
+    const ExpectedBytes expected(step.argument);
+    std::string& held = pending_[&caller];
+    const auto deadline = std::chrono::steady_clock::now() + kReadLimit;
+    for (;;) {
+      for (std::size_t from = 0; from <= (skipping ? held.size() : 0); ++from) {
+        std::size_t length = 0;
+        const auto outcome = expected.Match(held.substr(from), length);
+        if (outcome == ExpectedBytes::Outcome::kMatched) {
+          held.erase(0, from + length);
+          return true;
+        }
+        if (outcome == ExpectedBytes::Outcome::kMismatch && !skipping) {
+          return Fail(step, "expected: " + Escaped(expected.Literal() ? expected.Bytes() : step.argument) +
+                                "\nreceived: " + Escaped(held + caller.ReadFor(50ms)));
+        }
+      }
+      if (std::chrono::steady_clock::now() > deadline) return Fail(step, "timed out; received: " + Escaped(held));
+      held += caller.ReadFor(20ms);
+    }
+  }
+
+  // "user001.qvs @292 = {i16 4}" or "lastcalls.qvs size 610"
+  bool FileStep(const Step& step) {
+    const auto [name, rest] = FirstWord(step.argument);
+    const std::string content = testing::ReadFile(name);
+    if (rest.rfind("size ", 0) == 0) {
+      const std::size_t size = std::stoul(rest.substr(5));
+      return content.size() == size || Fail(step, "size " + std::to_string(content.size()));
+    }
+    const std::size_t equals = rest.find(" = ");
+    const std::size_t offset = std::stoul(rest.substr(1, equals - 1));
+    const ExpectedBytes expected(rest.substr(equals + 3));
+    std::size_t length = 0;
+    const std::string at = offset <= content.size() ? content.substr(offset) : "";
+    if (expected.Match(at, length) == ExpectedBytes::Outcome::kMatched) return true;
+    return Fail(step, "found: " + Escaped(at.substr(0, expected.Bytes().size() + 8)));
+  }
+
+  bool LogStep(const Step& step) {
+    const ExpectedBytes expected(step.argument + "\\r");
+    std::istringstream log(testing::ReadFile("qvtalk.log"));
+    for (std::string line; std::getline(log, line);) {
+      std::size_t length = 0;
+      if (expected.Match(line, length) == ExpectedBytes::Outcome::kMatched && length == line.size()) return true;
+    }
+    return Fail(step, "qvtalk.log holds:\n" + Escaped(testing::ReadFile("qvtalk.log")));
+  }
+
+  const Scenario& scenario_;
+  std::string binary_;
+  std::string skipped_;
+  testing::ScratchDirectory scratch_;
+  testing::StationPorts ports_;
+  int maxLines_ = 7;
+  int speed_ = 1;
+  std::vector<std::string> environment_;
+  std::vector<std::function<void()>> setup_;
+  std::unique_ptr<testing::Station> station_;
+  std::map<std::string, std::unique_ptr<testing::Caller>> callers_;
+  std::map<testing::Caller*, std::string> pending_;
+};
+
+}  // namespace
+
+std::vector<Scenario> LoadScenarios(const std::filesystem::path& directory) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    if (entry.path().extension() == ".scn") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+    return (a.filename() != "common.scn") < (b.filename() != "common.scn") ||
+           ((a.filename() != "common.scn") == (b.filename() != "common.scn") && a < b);
+  });
+  std::map<std::string, std::string> defines;
+  std::vector<Scenario> scenarios;
+  for (const auto& file : files) LoadFile(file, defines, scenarios);
+  return scenarios;
+}
+
+void Run(const Scenario& scenario, const std::string& binary) {
+  ScenarioRun run(scenario, binary);
+  for (const Step& step : scenario.steps) {
+    if (!run.Do(step)) break;
+  }
+  if (!run.skipped().empty()) GTEST_SKIP() << run.skipped();
+}
+
+}  // namespace tellarium::scenario

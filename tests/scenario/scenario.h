@@ -1,0 +1,63 @@
+// Scenarios: the station binary on the wire, as text files of steps.
+//
+//   define P = -=> QVS-00:\s          a named text, used as {P}; "{$}" in it
+//                                     takes the argument of {NAME arg}
+//   scenario A guest logs in          starts a scenario; setup steps follow:
+//     lines 3                         maxLines of config.qvs (default 7)
+//     member 001 Max secret level=1 flags=0,1 mail=2
+//     packet \x016|60|...             a configuration packet applied to config.qvs
+//     write mainmenu.qvs = Menu\r\n   a file in the station's directory
+//     env TELLARIUM_FAULT_COMMAND=X   in the station's environment
+//     clock x60                       the station's clock runs 60 times as fast
+//     start                           then the steps on the wire:
+//     A calls main                    caller A connects to the main ports (or line0)
+//     A > \r\n                        A sends
+//     A < Press <ENTER> To Login.\r\n A reads exactly these bytes next
+//     A skips to -->                  A reads up to and including these bytes
+//     A quiet                         A reads nothing for a moment
+//     A closed                        the station hangs up on A, with nothing more
+//     A hangs up
+//     wait 31                         station seconds pass
+//     file user001.qvs @292 = {i16 4} a data file's bytes at an offset
+//     file lastcalls.qvs size 610
+//     log {DAY} {HM} ?:N/A - Logged off.   a line of the system log
+//     errors = Routine: ...           error.log, whole ("errors =" alone: none)
+//     console < Loading...\r\n        the station's standard output (a pipe), as
+//     console skips to ...            for a caller
+//     signal USR1                     a signal to the station (USR1, INT, HUP, TERM)
+//     exits 0                         the station ends by itself with this status
+//
+// Bytes are written as expected_bytes.h says.
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tellarium::scenario {
+
+struct Step {
+  int line = 0;          // in the scenario file
+  std::string actor;     // a caller's name, or empty
+  std::string verb;      // "calls", ">", "<", "file", "member", ...
+  std::string argument;  // the rest, with defined names put in
+};
+
+struct Scenario {
+  std::string file;
+  int line = 0;
+  std::string title;
+  std::vector<Step> steps;
+};
+
+// Names the scenario in test reports.
+inline void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.file << ":" << scenario.line; }
+
+// Every scenario of the directory's .scn files, defines of "common.scn" first.
+std::vector<Scenario> LoadScenarios(const std::filesystem::path& directory);
+
+// Runs the scenario against the binary; failures are reported to the test.
+void Run(const Scenario& scenario, const std::string& binary);
+
+}  // namespace tellarium::scenario
