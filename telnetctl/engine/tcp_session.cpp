@@ -10,11 +10,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <utility>
 
 #include "platform/loop.h"
 #include "platform/lookup.h"
 #include "platform/sockets.h"
 #include "telnetctl/engine/error_map.h"
+#include "telnetctl/korvatel.h"
 
 namespace korvatel {
 namespace {
@@ -36,9 +38,8 @@ struct ProcessState {
   std::string local_host_name;
   std::string local_dot_addr;
   bool local_name_known = false;
-  // The session pumping host events, and whether it was destroyed meanwhile.
-  const CTcpSession* pumping = nullptr;
-  bool destroyed_while_pumping = false;
+  // A pass is letting host events run; passes inside it do not pump again.
+  bool host_pump_running = false;
   TraceHook trace;
 };
 
@@ -136,7 +137,6 @@ CTcpSession::~CTcpSession() {
     socket_ = -1;
   }
   DeleteQueue();
-  if (process.pumping == this) process.destroyed_while_pumping = true;
   --process.object_count;
   TraceObjectCount();
   ReleaseResources();
@@ -165,10 +165,18 @@ void CTcpSession::SetTitle(const std::string& title) {
   if (window_) window_->title = title;
 }
 
+template <typename... Params, typename... Args>
+Survival CTcpSession::Notify(void (CTcpSink::*event)(Params...), Args&&... args) {
+  const CalloutGuard guard(lifeline_);
+  (receiver_.*event)(std::forward<Args>(args)...);
+  return guard.Outcome();
+}
+
 // ---- session start and resource release -----------------------------------
 
 bool CTcpSession::StartSession() {
   ReleaseResources();
+  lifeline_.NoteNewConnection();
   window_ = std::make_unique<Window>(*this, "Korvanet " + std::to_string(id_));
   window_->title = Process().local_host_name;
   window_->log().set_shown(logging());
@@ -278,15 +286,12 @@ void CTcpSession::RaiseException(int16_t code, const std::string& text) {
   Log("+++ Exception Event: " + text);
   if (state_ == kStateConnecting) {
     CloseSocket(false);
-    receiver_.OnException(code, text);
-  } else if (state_ == kStateConnected && (code == 13 || code == 9)) {
-    std::weak_ptr<char> alive = alive_;
-    const uint32_t serial = connection_serial_;
-    receiver_.OnException(code, text);
-    // The host may have closed (or destroyed) the session from its handler.
-    if (!alive.expired() && serial == connection_serial_) CloseSocket(true);
+    Notify(&CTcpSink::OnException, code, text);
+  } else if (state_ == kStateConnected && (code == tntlib::tntRemoteClose || code == tntlib::tntNotConnected)) {
+    // Unless the host closed (or destroyed) the session from its handler.
+    if (Notify(&CTcpSink::OnException, code, text) == Survival::kIntact) CloseSocket(true);
   } else {
-    receiver_.OnException(code, text);
+    Notify(&CTcpSink::OnException, code, text);
   }
 }
 
@@ -371,7 +376,7 @@ void CTcpSession::CloseSocket(bool notice) {
     }
   }
   state_ = kStateClosed;
-  ++connection_serial_;
+  lifeline_.NoteClosed();
   // Nothing of this connection may outlive it: its packets would otherwise go
   // out on the next one, and its lookup or time-out would act on a closed session.
   DeleteQueue();
@@ -380,7 +385,7 @@ void CTcpSession::CloseSocket(bool notice) {
   if (window_) platform::KillTimer(window_id(), kListenTimer);
   if (!debug()) ReleaseResources();
   debug_file_.Close();
-  if (notice) receiver_.OnData(nullptr, 0);
+  if (notice) Notify(&CTcpSink::OnData, nullptr, 0);
 }
 
 void CTcpSession::AbortiveClose() {
@@ -395,7 +400,7 @@ bool CTcpSession::Connect(const std::string& host, uint16_t remote_port, const s
                           uint16_t local_port, uint8_t flags) {
   if (state_ != kStateClosed) return false;
   if (host.empty() || remote_port == 0) {
-    RaiseException(3, "No RemoteHost or RemotePort given.");
+    RaiseException(tntlib::tntBadname, "No RemoteHost or RemotePort given.");
     return false;
   }
   flags_ = flags;
@@ -462,7 +467,7 @@ void CTcpSession::OnConnected() {
   in_receive_ = in_send_ = receive_again_ = send_again_ = false;
   Log(Format("Connected to %s on port %d", remote_dot.c_str(), remote_port_));
   SetTitle("Connected to " + remote_dot);
-  receiver_.OnConnect(remote_dot, remote_port_, local_dot, ntohs(local.sin_port), Process().local_host_name);
+  Notify(&CTcpSink::OnConnect, remote_dot, remote_port_, local_dot, ntohs(local.sin_port), Process().local_host_name);
 }
 
 // ---- Listen and Accept ----------------------------------------------------
@@ -497,24 +502,23 @@ bool CTcpSession::Listen(const std::string& local_dot_addr, uint16_t local_port,
   const uint16_t bound_port = ntohs(bound.sin_port);
   Log(Format("Daemon listening for connection on port %u...", bound_port));
   SetTitle(Format("Listening on %u...", bound_port));
-  std::weak_ptr<char> alive = alive_;
-  const uint32_t serial = connection_serial_;
-  receiver_.OnListen(DotAddress(bound.sin_addr.s_addr), bound_port, Process().local_host_name);
-  if (alive.expired()) return true;
-  if (timeout_seconds != 0 && serial == connection_serial_ && window_) {
+  const Survival survival =
+      Notify(&CTcpSink::OnListen, DotAddress(bound.sin_addr.s_addr), bound_port, Process().local_host_name);
+  if (survival == Survival::kDestroyed) return true;
+  if (timeout_seconds != 0 && survival == Survival::kIntact && window_) {
     platform::SetTimer(window_id(), kListenTimer, static_cast<uint32_t>(timeout_seconds) * 1000u);
   }
   return true;
 }
 
 void CTcpSession::OnAcceptReady() {
-  if (socket_ != -1 && state_ == kStateListening) receiver_.OnAccept();
+  if (socket_ != -1 && state_ == kStateListening) Notify(&CTcpSink::OnAccept);
 }
 
 bool CTcpSession::Accept(CTcpSession* listener, uint8_t flags) {
   if (state_ != kStateClosed) return false;
   if (listener == nullptr) {
-    RaiseException(3, "NULL Daemon given.");
+    RaiseException(tntlib::tntBadname, "NULL Daemon given.");
     return false;
   }
   flags_ = flags;
@@ -551,7 +555,7 @@ bool CTcpSession::SendNow(const uint8_t* bytes, size_t length, bool urgent, ssiz
 
 bool CTcpSession::Send(const uint8_t* bytes, size_t length, bool urgent, uint32_t data_tag) {
   if (state_ != kStateConnected) {
-    receiver_.OnException(9, "Send attempted with closed connection");
+    Notify(&CTcpSink::OnException, tntlib::tntNotConnected, "Send attempted with closed connection");
     return false;
   }
   if (length == 0) {
@@ -559,7 +563,7 @@ bool CTcpSession::Send(const uint8_t* bytes, size_t length, bool urgent, uint32_
     return true;
   }
   if (length > kMaxQueuedBytes - queued_bytes_) {
-    RaiseException(7, "Insufficent memory to buffer packet");
+    RaiseException(tntlib::tntNoMem, "Insufficent memory to buffer packet");
     return false;
   }
   size_t sent = 0;
@@ -580,17 +584,14 @@ bool CTcpSession::Send(const uint8_t* bytes, size_t length, bool urgent, uint32_
   return true;
 }
 
-bool CTcpSession::PumpHostEvents(uint32_t resume_event) {
+bool CTcpSession::PumpHostEvents(uint32_t resume_event, const CalloutGuard& pass) {
   ProcessState& process = Process();
-  if (process.pumping != nullptr) return true;
+  if (process.host_pump_running) return true;
   const bool quit_before = platform::QuitRequested();
-  process.pumping = this;
-  process.destroyed_while_pumping = false;
+  process.host_pump_running = true;
   platform::Pump([](uint32_t message) { return message < kRemoteResolvedMessage; });
-  const bool destroyed = process.destroyed_while_pumping;
-  process.pumping = nullptr;
-  process.destroyed_while_pumping = false;
-  if (destroyed) return false;  // `this` is gone
+  process.host_pump_running = false;
+  if (pass.Destroyed()) return false;
   if (!quit_before && platform::QuitRequested()) {
     // The host is leaving its loop; resume this pass if it runs the loop again.
     PostSocketEvent(resume_event);
@@ -606,9 +607,9 @@ void CTcpSession::SendDrain() {
     return;
   }
   in_send_ = true;
-  std::weak_ptr<char> alive = alive_;
-  if (!PumpHostEvents(platform::kWrite)) {
-    if (!alive.expired()) in_send_ = false;
+  const CalloutGuard pass(lifeline_);
+  if (!PumpHostEvents(platform::kWrite, pass)) {
+    if (!pass.Destroyed()) in_send_ = false;
     return;
   }
   while (!queue_.empty() && socket_ != -1) {
@@ -624,10 +625,10 @@ void CTcpSession::SendDrain() {
       const int failure = errno;
       stop = true;
       if (failure == EAGAIN || failure == EWOULDBLOCK) break;
-      const uint32_t serial = connection_serial_;
+      const CalloutGuard report(lifeline_);
       ReportErrno(failure);
-      if (alive.expired()) return;
-      if (failure == EINPROGRESS && serial == connection_serial_) PostSocketEvent(platform::kWrite);
+      if (report.Destroyed()) return;
+      if (failure == EINPROGRESS && !report.Closed()) PostSocketEvent(platform::kWrite);
       break;
     }
     if (stop) break;
@@ -635,8 +636,7 @@ void CTcpSession::SendDrain() {
     queue_.pop_front();
     if (debug()) Log(Format("  Data tag %lu sent", static_cast<unsigned long>(tag)));
     const size_t queue_length = queue_.size();
-    receiver_.OnSend(tag);
-    if (alive.expired()) return;
+    if (Notify(&CTcpSink::OnSend, tag) == Survival::kDestroyed) return;
     if (queue_.size() != queue_length) break;
   }
   in_send_ = false;
@@ -673,9 +673,9 @@ void CTcpSession::Receive(bool after_close_notice) {
   }
   if (state_ == kStateListening || max_recv_ == 0) return;
   in_receive_ = true;
-  std::weak_ptr<char> alive = alive_;
-  if (!PumpHostEvents(after_close_notice ? platform::kClose : platform::kRead)) {
-    if (!alive.expired()) in_receive_ = false;
+  const CalloutGuard pass(lifeline_);
+  if (!PumpHostEvents(after_close_notice ? platform::kClose : platform::kRead, pass)) {
+    if (!pass.Destroyed()) in_receive_ = false;
     return;
   }
   if (socket_ != -1 && max_recv_ != 0) {
@@ -685,7 +685,7 @@ void CTcpSession::Receive(bool after_close_notice) {
     const int failure = errno;
     if (n == 0) {
       in_receive_ = false;
-      RaiseException(13, "Remote Host Closed");
+      RaiseException(tntlib::tntRemoteClose, "Remote Host Closed");
       return;
     }
     if (n > 0) {
@@ -695,8 +695,7 @@ void CTcpSession::Receive(bool after_close_notice) {
                    static_cast<int>(saved)));
       }
       buffer[n] = 0;
-      receiver_.OnData(buffer, static_cast<size_t>(n));
-      if (alive.expired()) return;
+      if (Notify(&CTcpSink::OnData, buffer, static_cast<size_t>(n)) == Survival::kDestroyed) return;
       if (after_close_notice) PostSocketEvent(platform::kClose);
     } else if (failure != EAGAIN && failure != EWOULDBLOCK) {
       in_receive_ = false;

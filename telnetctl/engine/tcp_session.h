@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "telnetctl/engine/callout_guard.h"
 #include "telnetctl/engine/debug_file.h"
 #include "telnetctl/engine/send_packet.h"
 #include "telnetctl/engine/session_log.h"
@@ -75,8 +76,8 @@ class CTcpSession {
   uint16_t remote_port() const { return remote_port_; }
   uint32_t max_recv() const { return max_recv_; }
   size_t queued_bytes() const { return queued_bytes_; }
-  // Changes each time the session's socket is closed.
-  uint32_t connection_serial() const { return connection_serial_; }
+  // What callout guards watch: this session's closes, new connections and end.
+  const Lifeline& lifeline() const { return lifeline_; }
   // The session log while its window exists, else null.
   const SessionLog* log() const;
   bool has_debug_file() const { return debug_file_.is_open(); }
@@ -120,8 +121,13 @@ class CTcpSession {
   void ReportSocketError(int error_number);
   void ReportErrno(int errno_value);
   bool PostSocketEvent(uint32_t event);
-  // Lets pending host events run before a pass; false when the pass must end.
-  bool PumpHostEvents(uint32_t resume_event);
+  // Raises `event` on the receiver; every notification goes through here.
+  // Once it answers kDestroyed, nothing of this object may be touched.
+  template <typename... Params, typename... Args>
+  Survival Notify(void (CTcpSink::*event)(Params...), Args&&... args);
+  // Lets pending host events run before a pass guarded by `pass`; false when
+  // the pass must end.
+  bool PumpHostEvents(uint32_t resume_event, const CalloutGuard& pass);
   bool SendNow(const uint8_t* bytes, size_t length, bool urgent, ssize_t& sent);
   uint8_t* ReceiveBuffer(size_t& capacity);
 
@@ -153,9 +159,7 @@ class CTcpSession {
   bool in_send_ = false;
   bool receive_again_ = false;
   bool send_again_ = false;
-  uint32_t connection_serial_ = 0;
-  // Expires with this object, so a pass can tell that a callout destroyed it.
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  Lifeline lifeline_;
 };
 
 // The dotted form of an IPv4 address in network order.

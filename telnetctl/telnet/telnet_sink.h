@@ -1,6 +1,6 @@
 // CTelnetSink: the telnet layer between a session and the control. It owns the
-// session, separates telnet commands from data in what is received, cuts data
-// at line ends, answers option negotiation on request and builds commands.
+// session, feeds what is received to the telnet parser and raises its events,
+// answers option negotiation on request and builds commands.
 #pragma once
 
 #include <array>
@@ -11,14 +11,12 @@
 
 #include "telnetctl/engine/tcp_session.h"
 #include "telnetctl/engine/tcp_sink.h"
+#include "telnetctl/telnet/telnet_parser.h"
 
 namespace korvatel {
 
 class CTelnetSink : public CTcpSink {
  public:
-  // A command longer than this is taken as garbage.
-  static constexpr size_t kCommandBufferSize = 100;
-
   CTelnetSink();
   ~CTelnetSink() override;
 
@@ -41,7 +39,7 @@ class CTelnetSink : public CTcpSink {
   // what this side last sent about the option (which would never end).
   void AnswerOption(uint8_t command, uint8_t option);
 
-  // CTcpSink: the receive filter, and the session's Send.
+  // CTcpSink: received blocks through the parser, and the session's Send.
   void OnData(const uint8_t* bytes, size_t length) final;
   bool Send(const uint8_t* bytes, size_t length, bool urgent, uint32_t data_tag) override;
 
@@ -52,28 +50,16 @@ class CTelnetSink : public CTcpSink {
   virtual void OnCommandEvent(uint8_t command, uint8_t option, const uint8_t* suboption, size_t length) = 0;
 
  private:
-  struct Guard;
   void ResetConnectionState();
-  // Each returns false when the event ended the connection (or this object).
-  bool SplitData(const Guard& guard, const uint8_t* bytes, size_t length, bool ends_block);
-  bool ParseCommand(const Guard& guard);
-  bool ParseSubnegotiation(const Guard& guard);
-  bool RaiseData(const Guard& guard, const uint8_t* bytes, size_t length);
-  bool RaiseCommand(const Guard& guard, uint8_t command, uint8_t option, const uint8_t* suboption,
-                    size_t length);
+  void Raise(const TelnetEvent& event);
   void NoteOptionsSent(const uint8_t* bytes, size_t length);
 
   std::unique_ptr<CTcpSession> session_;
-  std::array<uint8_t, kCommandBufferSize> command_{};
-  bool skip_nul_ = false;
-  size_t command_length_ = 0;
-  // The last byte in the buffer is a 255 that arrived doubled (inside SB).
-  bool escaped_iac_ = false;
+  TelnetParser parser_;
   // What this side last sent about each option (0: nothing), and the scanner's
   // position in the outgoing stream (0 data, 1 after IAC, else the verb).
   std::array<uint8_t, 256> last_sent_{};
   uint8_t outgoing_state_ = 0;
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace korvatel
