@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 
 #include "server/core/field_codec.h"
 #include "server/core/record_file.h"
@@ -29,28 +30,49 @@ enum ConfigRecordNumber : int32_t {
 // Account files: record 1 the account, record 2 the autobiography, e-mail k at k+2.
 enum AccountRecordNumber : int32_t { kAccountRecord = 1, kAutobiographyRecord = 2, kFirstEmailRecord = 3 };
 
+// A layout's stored size, counted at compile time from its field list. The
+// records are only named, never read, so none is defined.
+extern const std::tuple<ServerConfig, ChannelInfo, UserRecord, MessageSlot, LastCallerRecord, EmailRecord> kRecordShapes;
+struct StoredSizeCounter {
+  template <std::size_t N>
+  constexpr void Text(const FixedText<N>&) { size += N; }
+  constexpr void Int16(const int16_t&) { size += 2; }
+  constexpr void Int32(const int32_t&) { size += 4; }
+  constexpr void Flag(const bool&) { size += 2; }
+  constexpr void Date(const double&) { size += 8; }
+  std::size_t size = 0;
+};
+template <class Layout>
+consteval std::size_t StoredSize() {
+  StoredSizeCounter counter;
+  Layout::Fields(counter, std::get<typename Layout::Record>(kRecordShapes));
+  return counter.size;
+}
+
 struct StationRecord {
   using Record = ServerConfig;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     c.Text(r.stationTitle);
     for (auto& line : r.infoLine) c.Text(line);
     c.Text(r.stationText);
   }
 };
+static_assert(StoredSize<StationRecord>() == 200);
 
 struct OptionsRecord {
   using Record = ServerConfig;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     for (auto& option : r.options) c.Int16(option);
   }
 };
+static_assert(StoredSize<OptionsRecord>() == 10);
 
 struct CallRecord {
   using Record = ServerConfig;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     c.Int32(r.totalCalls);
     c.Int16(r.callsToday);
     c.Text(r.lastCallDate);
@@ -59,30 +81,33 @@ struct CallRecord {
     c.Text(r.startDate);
   }
 };
+static_assert(StoredSize<CallRecord>() == 42);
 
 struct TimeLimitsRecord {
   using Record = ServerConfig;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     for (auto& limit : r.timeLimits) c.Int16(limit);
   }
 };
+static_assert(StoredSize<TimeLimitsRecord>() == 14);
 
 struct PortsRecord {
   using Record = ServerConfig;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     c.Int16(r.maxLines);
     c.Int16(r.mainPort);
     c.Int16(r.auxPort);
     c.Int16(r.line0Port);
   }
 };
+static_assert(StoredSize<PortsRecord>() == 8);
 
 struct ChannelRecord {
   using Record = ChannelInfo;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     c.Text(r.name);
     c.Int16(r.capacity);
     c.Int16(r.occupancy);
@@ -91,11 +116,12 @@ struct ChannelRecord {
     c.Flag(r.flagB);
   }
 };
+static_assert(StoredSize<ChannelRecord>() == 50);
 
 struct UserRecordLayout {
   using Record = UserRecord;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     c.Text(r.handle);
     c.Text(r.profile1);
     c.Text(r.profile2);
@@ -117,11 +143,12 @@ struct UserRecordLayout {
     for (auto& flag : r.flags) c.Flag(flag);
   }
 };
+static_assert(StoredSize<UserRecordLayout>() == 292);
 
 struct MessageSlotLayout {
   using Record = MessageSlot;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     c.Int16(r.slotAccount);
     c.Date(r.date);
     c.Flag(r.slotFlag1);
@@ -131,11 +158,12 @@ struct MessageSlotLayout {
     c.Text(r.text);
   }
 };
+static_assert(StoredSize<MessageSlotLayout>() == 4192);
 
 struct LastCallerLayout {
   using Record = LastCallerRecord;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     c.Text(r.handle);
     c.Text(r.account);
     c.Text(r.lineCode);
@@ -144,11 +172,12 @@ struct LastCallerLayout {
     c.Flag(r.inUse);
   }
 };
+static_assert(StoredSize<LastCallerLayout>() == 61);
 
 struct EmailLayout {
   using Record = EmailRecord;
   template <class Codec, class R>
-  static void Fields(Codec& c, R& r) {
+  static constexpr void Fields(Codec& c, R& r) {
     c.Text(r.fromHandle);
     c.Int16(r.fromKind);
     c.Int16(r.fromStation);
@@ -158,5 +187,6 @@ struct EmailLayout {
     c.Text(r.body);
   }
 };
+static_assert(StoredSize<EmailLayout>() == 318);
 
 }  // namespace tellarium

@@ -1,93 +1,146 @@
-// Hosting real controls in tests: a recording event sink, calls by dispatch
-// id, a loop pump with a deadline and loopback helpers.
+// Hosting real controls in tests: events recorded by id, calls by dispatch id,
+// a loop pump with a deadline, and a connected pair on loopback.
 #pragma once
 
-#include <cstdint>
+#include <algorithm>
+#include <chrono>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <numeric>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "../server/support/caller.h"
-#include "platform/automation.h"
+#include "platform/loop.h"
 #include "telnetctl/control/tnt_ctrl.h"
 #include "telnetctl/korvatel.h"
 
 namespace kvtest {
 
+using platform::InvokeKind;
+using platform::InvokeResult;
 using platform::Variant;
+using namespace tntlib;
+using Ints = std::vector<int32_t>;
+using Strings = std::vector<std::string>;
 
 struct Event {
   int32_t id;
   std::vector<Variant> args;  // references replaced by the values they refer to
-  bool by_ref0 = false;       // the first argument arrived by reference
-
-  std::string Text(size_t i) const { return args.at(i).as_text(); }
-  int32_t Int(size_t i) const;
+  bool by_ref;                // the first argument arrived by reference
+  int32_t Int(size_t i) const {
+    return args.at(i).type() == Variant::Type::kInt16 ? args[i].as_int16() : args[i].as_int32();
+  }
+  std::string Text(size_t i) const {
+    const Variant& v = args.at(i);
+    return v.type() == Variant::Type::kText ? v.as_text() : std::string(v.as_bytes().begin(), v.as_bytes().end());
+  }
 };
 
 class Host : public platform::EventSink {
  public:
-  Host();
-  ~Host() override;
+  Host() : control_(KorvatelCreateControl()) { control_->Advise(this); }
+  void OnEvent(int32_t id, std::span<Variant> args) override {
+    events.push_back({id, {}, !args.empty() && args[0].type() == Variant::Type::kRef});
+    for (const Variant& arg : args) events.back().args.push_back(arg.Deref());
+    if (on_event) on_event(events.back());
+  }
+  // Drops the control, as a host may, also from inside an event.
+  void Destroy() { control_.reset(); }
+  korvatel::CTntCtrl& impl() { return dynamic_cast<korvatel::CTntCtrl&>(*control_); }
 
-  void OnEvent(int32_t dispatch_id, std::span<Variant> args) override;
+  bool Call(int32_t id, std::vector<Variant> args) {
+    Variant result;
+    EXPECT_EQ(control_->Invoke(id, InvokeKind::kMethod, args, &result), InvokeResult::kOk);
+    return result.type() == Variant::Type::kBool && result.as_bool();
+  }
+  void Put(int32_t id, Variant value) {
+    EXPECT_EQ(control_->Invoke(id, InvokeKind::kPropertyPut, {&value, 1}, nullptr), InvokeResult::kOk);
+  }
+  Variant Get(int32_t id) {
+    Variant result;
+    EXPECT_EQ(control_->Invoke(id, InvokeKind::kPropertyGet, {}, &result), InvokeResult::kOk);
+    return result;
+  }
+  bool Listen(int32_t timeout = 0) { return Call(kDispListen, {Variant::Int32(timeout)}); }
+  bool Connect(const std::string& host) { return Call(kDispConnect, {Variant::Text(host)}); }
+  bool Accept(int32_t session) { return Call(kDispAccept, {Variant::Int32(session)}); }
+  bool Send(const std::string& text, Variant tag = {}) {
+    return Call(kDispSend, tag.is_empty() ? std::vector{Variant::Text(text)} : std::vector{Variant::Text(text), tag});
+  }
+  bool Close(bool abort) { return Call(kDispClose, {Variant::Bool(abort)}); }
+  bool Recv(int32_t size) { return Call(kDispRecv, {Variant::Int32(size)}); }
+  int State() { return Get(kDispState).as_int16(); }
 
-  // Drops the control (as a host would, also from inside an event).
-  void Destroy();
-  bool alive() const { return control_ != nullptr; }
+  std::vector<Event> Of(int32_t id) const {
+    std::vector<Event> found;
+    std::ranges::copy_if(events, std::back_inserter(found), [id](const Event& e) { return e.id == id; });
+    return found;
+  }
+  size_t Count(int32_t id) const { return std::ranges::count(events, id, &Event::id); }
+  // The first argument of each event with the id: tags of OnSend, codes of OnException.
+  Ints Firsts(int32_t id) const {
+    Ints values;
+    for (const Event& e : Of(id)) values.push_back(e.Int(0));
+    return values;
+  }
+  // Each OnRecv/OnRecvAlt's data in order; an empty piece tells of the close.
+  Strings Pieces() const {
+    Strings pieces;
+    for (const Event& e : events) {
+      if (e.id == kEventOnRecv || e.id == kEventOnRecvAlt) pieces.push_back(e.Text(0));
+    }
+    return pieces;
+  }
+  std::string Received() const {
+    const Strings pieces = Pieces();
+    return std::accumulate(pieces.begin(), pieces.end(), std::string());
+  }
+  bool Closed() const { return std::ranges::count(Pieces(), std::string()) > 0; }
 
-  platform::Component& control() { return *control_; }
-  korvatel::CTntCtrl& impl();
-
-  platform::InvokeResult Invoke(int32_t id, platform::InvokeKind kind, std::vector<Variant> args,
-                                Variant* result = nullptr);
-  bool Call(int32_t id, std::vector<Variant> args);
-  void Put(int32_t id, Variant value);
-  Variant Get(int32_t id);
-
-  bool Listen(int32_t timeout = 0) { return Call(tntlib::kDispListen, {Variant::Int32(timeout)}); }
-  bool Connect(const std::string& host) { return Call(tntlib::kDispConnect, {Variant::Text(host)}); }
-  bool Accept(int32_t session) { return Call(tntlib::kDispAccept, {Variant::Int32(session)}); }
-  bool Send(const std::string& text) { return Call(tntlib::kDispSend, {Variant::Text(text)}); }
-  bool Send(const std::string& text, Variant tag) { return Call(tntlib::kDispSend, {Variant::Text(text), tag}); }
-  bool Close(bool abort) { return Call(tntlib::kDispClose, {Variant::Bool(abort)}); }
-  bool Recv(int32_t size) { return Call(tntlib::kDispRecv, {Variant::Int32(size)}); }
-  int State() { return Get(tntlib::kDispState).as_int16(); }
-
-  // Events recorded so far, and those with one id.
   std::vector<Event> events;
-  std::vector<Event> Of(int32_t id) const;
-  size_t Count(int32_t id) const { return Of(id).size(); }
-  // Everything received through OnRecv/OnRecvAlt as text, concatenated.
-  std::string Received() const;
-  bool Closed() const;  // an empty OnRecv arrived
-
-  // Runs after each event is recorded.
-  std::function<void(const Event&)> on_event;
+  std::function<void(const Event&)> on_event;  // runs after each event is recorded
 
  private:
   std::unique_ptr<platform::Component> control_;
 };
 
 // Runs the loop until `done` holds or `timeout_ms` passes; returns `done()`.
-bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000);
-// Runs the loop for about `ms` milliseconds.
-void PumpFor(int ms);
+inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    platform::Pump();
+  }
+  return true;
+}
+inline void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }
 
-// A port below 32768 that a control may listen on without address reuse.
 inline uint16_t FreePort() { return static_cast<uint16_t>(tellarium::testing::FreePort(false)); }
 
-// A listener, the control that accepted the connection, and the client.
+// A listener and the control it accepted into (inside OnAccept), connected to
+// a client control, or to a plain socket when opened raw. Properties may be
+// put on the hosts beforehand.
 struct Pair {
-  Host listener;
-  Host server;
-  Host client;
-  uint16_t port = 0;
-  // Connects client and server over loopback; server accepts inside the
-  // listener's OnAccept. Properties may be set on the hosts beforehand.
-  bool Open();
+  Host listener, server, client;
+  std::unique_ptr<tellarium::testing::Caller> raw;
+  uint16_t port = FreePort();
+  bool Open(bool plain_socket = false) {
+    listener.Put(kDispLocalPort, Variant::Int32(port));
+    listener.on_event = [this](const Event& e) {
+      if (e.id == kEventOnAccept) server.Accept(e.Int(0));
+    };
+    if (!listener.Listen()) return false;
+    client.Put(kDispRemotePort, Variant::Int32(port));
+    if (plain_socket) raw = std::make_unique<tellarium::testing::Caller>(port, true);
+    if (!raw && !client.Connect("loopback.test")) return false;  // through a lookup
+    return PumpUntil([&] { return server.Count(kEventOnConnect) == 1 && (raw || client.Count(kEventOnConnect) == 1); });
+  }
 };
 
 }  // namespace kvtest
