@@ -18,7 +18,7 @@
 #include "scenario/expected_bytes.h"
 #include "support/caller.h"
 #include "support/scratch_directory.h"
-#include "support/server_fixture.h"
+#include "support/station_test.h"
 #include "support/station_client.h"
 
 namespace tellarium::scenario {
@@ -185,12 +185,14 @@ class ScenarioRun {
     std::istringstream words(text);
     std::string number, handle, password, option;
     words >> number >> handle >> password;
-    testing::Member member{static_cast<int16_t>(std::stoi(number)), handle, password};
+    int16_t level = 1;
+    int32_t mail = 0;
     std::vector<int> flags = {kFlagInUse, kFlagChatUser};
     while (words >> option) {
-      const auto [key, value] = std::pair(option.substr(0, option.find('=')), option.substr(option.find('=') + 1));
-      if (key == "level") member.level = static_cast<int16_t>(std::stoi(value));
-      if (key == "mail") member.mailStored = std::stoi(value);
+      const std::string key = option.substr(0, option.find('='));
+      const std::string value = option.substr(option.find('=') + 1);
+      if (key == "level") level = static_cast<int16_t>(std::stoi(value));
+      if (key == "mail") mail = std::stoi(value);
       if (key == "flags") {
         flags.clear();
         std::istringstream list(value);
@@ -199,13 +201,7 @@ class ScenarioRun {
     }
     Server writer;
     writer.Startup();
-    writer.currentAccount = UserRecord{};
-    writer.currentAccount.handle = member.handle;
-    writer.currentAccount.password = member.password;
-    writer.currentAccount.level = member.level;
-    writer.currentAccount.mailStored = member.mailStored;
-    for (int flag : flags) writer.currentAccount.flags[static_cast<std::size_t>(flag)] = true;
-    writer.uwrite(member.account);
+    testing::SeedMember(writer, static_cast<int16_t>(std::stoi(number)), handle, password, level, flags, mail);
   }
 
   bool Start() {

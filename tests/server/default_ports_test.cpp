@@ -8,7 +8,11 @@
 
 #include <ctime>
 
-#include "support/live_station.h"
+#include <filesystem>
+#include <vector>
+
+#include "support/scratch_directory.h"
+#include "support/station_client.h"
 
 namespace tellarium {
 namespace {

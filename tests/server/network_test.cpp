@@ -2,12 +2,38 @@
 // listeners moved to ports the test picks while the station runs.
 #include <gtest/gtest.h>
 
-#include "support/live_station.h"
+#include <memory>
+
+#include "support/scratch_directory.h"
+#include "support/station_client.h"
 
 namespace tellarium {
 namespace {
 
-using NetworkTest = testing::LiveStationTest;
+class NetworkTest : public ::testing::Test {
+ protected:
+  NetworkTest() { scratch_.Enter(); }
+  void StartStation(int maxLines) {
+    testing::WriteStationConfig(ports_, maxLines);
+    station_ = std::make_unique<testing::Station>(TELLARIUM_BINARY, scratch_.path().string());
+  }
+  std::unique_ptr<testing::Caller> Greeted(int line) {
+    auto caller = testing::CallWhenListening(line == 0 ? ports_.line0 : ports_.main);
+    EXPECT_EQ(caller->ReadUntil(testing::kPressEnter), testing::Greeting(line));
+    return caller;
+  }
+  // A caller on `line` at the password prompt.
+  std::unique_ptr<testing::Caller> Prompted(int line) {
+    auto caller = Greeted(line);
+    caller->Send("\r\n");
+    EXPECT_NE(caller->ReadUntil("-->"), "");
+    return caller;
+  }
+
+  testing::ScratchDirectory scratch_;
+  testing::StationPorts ports_;
+  std::unique_ptr<testing::Station> station_;
+};
 
 // A caller typing 50 MB without a line end is echoed only what a line holds
 // (32 KiB); a caller that never reads what its reprint keys make the station

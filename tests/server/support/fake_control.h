@@ -2,10 +2,7 @@
 // uses, records what the server sent, and raises events on request.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <array>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <span>
@@ -14,10 +11,8 @@
 #include <vector>
 
 #include "platform/automation.h"
-#include "platform/clock.h"
 #include "platform/loop.h"
 #include "server/core/server.h"
-#include "support/scratch_directory.h"
 #include "telnetctl/korvatel.h"
 
 namespace tellarium::testing {
@@ -143,35 +138,6 @@ class FakeControlServer : public Server {
   std::vector<FakeControl*> fakes_;
 };
 
-}  // namespace tellarium::testing
-
-namespace tellarium::testing {
-
-// A started station in a scratch directory, with fake controls.
-template <class StationServer = FakeControlServer>
-class FakeStationTestOf : public ::testing::Test {
- protected:
-  void SetUp() override {
-    scratch_.Enter();
-    server.Startup();
-    server.CreateControls();
-  }
-  std::string ErrorLog() const { return ReadFile("error.log"); }
-  LineState& Line(int l) { return server.lines[static_cast<std::size_t>(l)]; }
-  // Every message held for the line, oldest first; none are left afterwards.
-  std::vector<std::string> Held(int l) {
-    std::vector<std::string> messages;
-    HeldOutput& held = server.heldOutput[static_cast<std::size_t>(l)];
-    while (held.HasMessage()) messages.push_back(held.TakeFirst());
-    return messages;
-  }
-
-  ScratchDirectory scratch_;
-  StationServer server;
-};
-
-using FakeStationTest = FakeStationTestOf<>;
-
 // Runs `action` the next time the server lets events run, as a caller
 // hanging up or dialling in meanwhile would.
 class AtNextPump final : public platform::MessageTarget {
@@ -183,21 +149,6 @@ class AtNextPump final : public platform::MessageTarget {
 
  private:
   std::function<void()> action_;
-};
-
-// The same under a clock that stands still until the test moves it.
-template <class StationServer = FakeControlServer>
-class ClockedStationTest : public FakeStationTestOf<StationServer> {
- protected:
-  explicit ClockedStationTest(std::time_t start) : clock_(start) { platform::SetClock(&clock_); }
-  ~ClockedStationTest() override { platform::SetClock(nullptr); }
-  // Moves the clock and lets due timers run.
-  void Advance(int64_t ms) {
-    clock_.Advance(ms);
-    platform::Pump();
-  }
-
-  platform::ManualClock clock_;
 };
 
 }  // namespace tellarium::testing

@@ -4,10 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,6 +29,15 @@ inline const std::string kLaterStartProgress =
     "Loading last 10 callers.\r\n"
     "Initializing Accounts...\r\n";
 
+inline const std::string kPressEnter = "Press <ENTER> To Login.\r\n";
+
+// What a telnet caller on `line` reads first: the option offers and the greeting.
+inline std::string Greeting(int line) {
+  return std::string("\xff\xfb\x01\xff\xfa\x00\x01\x01\x01\xff\xf0", 11) +
+         "\r\nWelcome to QVS-00:Tellarium\r\nRunning QVS V1.40M\r\nYou are connected to port #" +
+         std::to_string(line) + "\r\n" + kPressEnter;
+}
+
 struct StationPorts {
   int main = FreePort();
   int line0 = FreePort();
@@ -46,28 +53,16 @@ inline void WriteStationConfig(const StationPorts& ports, int maxLines) {
 }
 
 // The tellarium binary (or a launcher of it) running in a directory. Its
-// output goes either to a pipe, to a pseudo-terminal (which passes output
-// unchanged and turns Ctrl-C into SIGINT), or nowhere, with standard error
-// kept in "stderr.txt" there.
+// output goes either to a pipe or nowhere, with standard error kept in
+// "stderr.txt" there.
 class Station {
  public:
-  enum class Output { kDropped, kPipe, kTerminal };
+  enum class Output { kDropped, kPipe };
 
   Station(const std::string& binary, const std::string& directory, Output output = Output::kDropped) {
     int ends[2] = {-1, -1};
-    if (output == Output::kTerminal) {
-      termios settings{};
-      ::cfmakeraw(&settings);
-      settings.c_lflag |= ISIG;
-      settings.c_cc[VINTR] = 3;
-      settings.c_cc[VMIN] = 1;
-      ::cfsetspeed(&settings, B38400);
-      winsize size{24, 80, 0, 0};
-      pid_ = ::forkpty(&out_, nullptr, &settings, &size);
-    } else {
-      if (output == Output::kPipe && ::pipe(ends) != 0) return;
-      pid_ = ::fork();
-    }
+    if (output == Output::kPipe && ::pipe(ends) != 0) return;
+    pid_ = ::fork();
     if (pid_ == 0) {
       if (::chdir(directory.c_str()) != 0) ::_exit(126);
       if (output == Output::kDropped) {
@@ -110,8 +105,6 @@ class Station {
     return output_.substr(from, end - from);
   }
   const std::string& output() const { return output_; }
-  // Keys typed on the terminal.
-  void Type(const std::string& keys) { [[maybe_unused]] auto n = ::write(out_, keys.data(), keys.size()); }
 
   // The exit status once the program ended by itself within the limit, else -1.
   int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(30)) {

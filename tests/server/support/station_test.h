@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -32,7 +31,7 @@ inline std::time_t UtcTime(int year, int month, int day, int hour, int minute, i
 
 // Writes a member's account file through the server.
 inline void SeedMember(Server& server, int16_t account, const std::string& handle, const std::string& password,
-                       int16_t level = 1, std::initializer_list<int> flags = {kFlagInUse, kFlagChatUser},
+                       int16_t level = 1, const std::vector<int>& flags = {kFlagInUse, kFlagChatUser},
                        int32_t mailStored = 0) {
   UserRecord& record = server.currentAccount;
   record = UserRecord{};
