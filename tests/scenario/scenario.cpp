@@ -28,6 +28,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kReadLimit = 10s;
 constexpr auto kQuietSpell = 300ms;
+constexpr char kPasswordPrompt[] = "Welcome to Tellarium QVS-00\\r\\nEnter PASSWORD or <RETURN>\\r\\n-->";
 
 std::string Trimmed(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t");
@@ -251,8 +252,26 @@ class ScenarioRun {
     return Fail(step, "console wrote: " + Escaped(read));
   }
 
+  // "A prompted 3": a caller greeted on line 3 (0: line #0) and at the
+  // password prompt. "A guest 3" and "A member 3 001secret" log in from there
+  // and read up to their own login announcement.
+  bool LoginStep(const Step& step) {
+    const auto [lineText, typed] = FirstWord(step.argument);
+    const int line = std::stoi(lineText);
+    callers_[step.actor] = testing::CallWhenListening(line == 0 ? ports_.line0 : ports_.main);
+    testing::Caller& caller = *callers_[step.actor];
+    if (!Read(step, caller, Escaped(testing::Greeting(line)), false) || !caller.Send("\r\n") ||
+        !Read(step, caller, kPasswordPrompt, false)) {
+      return false;
+    }
+    if (step.verb == "prompted") return true;
+    caller.Send(typed + "\r");
+    return Read(step, caller, "\\aLogin\\r\\n #" + lineText, true) && Read(step, caller, "\\r\\n", true);
+  }
+
   bool CallerStep(const Step& step) {
     if (step.actor == kConsole) return ConsoleStep(step);
+    if (step.verb == "prompted" || step.verb == "guest" || step.verb == "member") return LoginStep(step);
     if (step.verb == "calls") {
       const int port = step.argument == "line0" ? ports_.line0 : ports_.main;
       callers_[step.actor] = testing::CallWhenListening(port);
@@ -262,8 +281,8 @@ class ScenarioRun {
     if (found == callers_.end()) return Fail(step, "no caller " + step.actor);
     testing::Caller& caller = *found->second;
     if (step.verb == ">") return caller.Send(ExpectedBytes(step.argument).Bytes()) || Fail(step, "send failed");
-    if (step.verb == "<") return Read(step, caller, false);
-    if (step.verb == "to") return Read(step, caller, true);
+    if (step.verb == "<") return Read(step, caller, step.argument, false);
+    if (step.verb == "to") return Read(step, caller, step.argument, true);
     if (step.verb == "quiet") {
       const std::string arrived = caller.ReadFor(kQuietSpell);
       return arrived.empty() || Fail(step, "received: " + Escaped(arrived));
@@ -283,8 +302,8 @@ class ScenarioRun {
 
   // Reads until the bytes match, failing at once when they no longer can.
   // A skipping read looks for the match at every position.
-  bool Read(const Step& step, testing::Caller& caller, bool skipping) {
-    const ExpectedBytes expected(step.argument);
+  bool Read(const Step& step, testing::Caller& caller, const std::string& text, bool skipping) {
+    const ExpectedBytes expected(text);
     std::string& held = pending_[&caller];
     const auto deadline = std::chrono::steady_clock::now() + kReadLimit;
     for (;;) {
@@ -296,7 +315,7 @@ class ScenarioRun {
           return true;
         }
         if (outcome == ExpectedBytes::Outcome::kMismatch && !skipping) {
-          return Fail(step, "expected: " + Escaped(expected.Literal() ? expected.Bytes() : step.argument) +
+          return Fail(step, "expected: " + Escaped(expected.Literal() ? expected.Bytes() : text) +
                                 "\nreceived: " + Escaped(held + caller.ReadFor(50ms)));
         }
       }

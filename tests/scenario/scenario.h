@@ -11,6 +11,8 @@
 //     clock x60                       the station's clock runs 60 times as fast
 //     start                           then the steps on the wire:
 //     A calls main                    caller A connects to the main ports (or line0)
+//     A prompted 3                    A is greeted on line 3 (0: line #0) and at the prompt
+//     A guest 3 / A member 3 001pw    ... and logs in, read up to its own announcement
 //     A > \r\n                        A sends
 //     A < Press <ENTER> To Login.\r\n A reads exactly these bytes next
 //     A skips to -->                  A reads up to and including these bytes
