@@ -71,13 +71,7 @@ const char* const kDirectives[] = {"scenario", "define", "lines", "member", "pac
 // The station's standard output, read by steps of the caller "console".
 constexpr std::string_view kConsole = "console";
 
-int SignalNamed(const std::string& name) {
-  if (name == "USR1") return SIGUSR1;
-  if (name == "INT") return SIGINT;
-  if (name == "HUP") return SIGHUP;
-  if (name == "TERM") return SIGTERM;
-  throw std::invalid_argument("unknown signal " + name);
-}
+const std::map<std::string, int> kSignals = {{"USR1", SIGUSR1}, {"INT", SIGINT}, {"HUP", SIGHUP}, {"TERM", SIGTERM}};
 
 bool IsDirective(const std::string& word) {
   return std::find(std::begin(kDirectives), std::end(kDirectives), word) != std::end(kDirectives);
@@ -169,7 +163,7 @@ class ScenarioRun {
     } else if (step.verb == "log") {
       return LogStep(step);
     } else if (step.verb == "signal") {
-      ::kill(station_->pid(), SignalNamed(a));
+      ::kill(station_->pid(), kSignals.at(a));
     } else if (step.verb == "exits") {
       const int status = station_->WaitForExit();
       if (status != std::stoi(a)) return Fail(step, "exit status " + std::to_string(status));
@@ -215,8 +209,10 @@ class ScenarioRun {
       return false;
 #endif
       launcher = SpedUpLauncher();
-      if (launcher.empty()) skipped_ = "libfaketime is not installed";
-      if (launcher.empty()) return false;
+      if (launcher.empty()) {
+        skipped_ = "libfaketime is not installed";
+        return false;
+      }
     }
     for (const std::string& variable : environment_) ::putenv(const_cast<char*>(variable.c_str()));
     const bool console = std::any_of(scenario_.steps.begin(), scenario_.steps.end(),
@@ -227,13 +223,13 @@ class ScenarioRun {
     return true;
   }
 
+  // The station itself is preloaded (no wrapper process in between), so
+  // ending the Station ends the station.
   std::string SpedUpLauncher() {
-    const char* const libraries[] = {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
-                                     "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
-                                     "/usr/lib/faketime/libfaketime.so.1"};
     std::string library;
-    for (const char* candidate : libraries) {
-      if (std::filesystem::exists(candidate)) library = candidate;
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib")) {
+      const auto candidate = entry.path() / "faketime/libfaketime.so.1";
+      if (std::filesystem::exists(candidate)) library = candidate.string();
     }
     if (library.empty()) return "";
     const std::filesystem::path launcher = scratch_.path() / "sped_up.sh";
@@ -372,10 +368,8 @@ std::vector<Scenario> LoadScenarios(const std::filesystem::path& directory) {
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
     if (entry.path().extension() == ".scn") files.push_back(entry.path());
   }
-  std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-    return (a.filename() != "common.scn") < (b.filename() != "common.scn") ||
-           ((a.filename() != "common.scn") == (b.filename() != "common.scn") && a < b);
-  });
+  std::sort(files.begin(), files.end());
+  std::stable_partition(files.begin(), files.end(), [](const auto& file) { return file.filename() == "common.scn"; });
   std::map<std::string, std::string> defines;
   std::vector<Scenario> scenarios;
   for (const auto& file : files) LoadFile(file, defines, scenarios);

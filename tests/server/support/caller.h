@@ -49,9 +49,8 @@ inline int FreePort(bool reuse = true) {
 // process's loop run while it waits, for a server running in this process.
 class Caller {
  public:
-  explicit Caller(int port, bool pumping = false, int receiveBuffer = 0) : pumping_(pumping) {
+  explicit Caller(int port, bool pumping = false) : pumping_(pumping) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
