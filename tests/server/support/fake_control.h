@@ -17,28 +17,16 @@
 
 namespace tellarium::testing {
 
-struct SentCommand {
-  int16_t command;
-  int16_t option;
-  std::string subOption;
-  bool operator==(const SentCommand&) const = default;
-};
-
 class FakeControl final : public platform::Component {
  public:
   using Variant = platform::Variant;
 
   platform::InvokeResult Invoke(int32_t id, platform::InvokeKind kind, std::span<Variant> args,
                                 Variant* result) override {
-    using platform::InvokeKind;
-    if (kind == InvokeKind::kPropertyPut) {
-      if (id == tntlib::kDispLocalPort) localPort = args[0].as_int32();
-      if (id == tntlib::kDispReuseAddr) reuseAddr = args[0].as_bool();
-      return platform::InvokeResult::kOk;
-    }
-    if (kind == InvokeKind::kPropertyGet) {
+    // Properties put are taken and dropped; only State is read back.
+    if (kind == platform::InvokeKind::kPropertyPut) return platform::InvokeResult::kOk;
+    if (kind == platform::InvokeKind::kPropertyGet) {
       if (id == tntlib::kDispState && result) *result = Variant::Int16(state);
-      if (id == tntlib::kDispLocalPort && result) *result = Variant::Int32(localPort);
       return platform::InvokeResult::kOk;
     }
     bool ok = true;
@@ -46,23 +34,16 @@ class FakeControl final : public platform::Component {
       case tntlib::kDispSend:
         ok = state == tntlib::tntConnected;
         if (ok) sent += args[0].as_text();
-        if (ok) sendSizes.push_back(args[0].as_text().size());
-        break;
-      case tntlib::kDispSendCmd:
-        commands.push_back({args[0].as_int16(), args[1].as_int16(), args[2].as_text()});
         break;
       case tntlib::kDispClose:
         closes.push_back(args[0].as_bool());
         state = args[0].as_bool() ? tntlib::tntClosed : tntlib::tntClosing;
         break;
-      case tntlib::kDispListen:
-        ok = listenResult;
-        if (ok) state = tntlib::tntListening;
-        break;
+      case tntlib::kDispListen: state = tntlib::tntListening; break;
       case tntlib::kDispAccept:
         accepted.push_back(args[0].as_int32());
         state = tntlib::tntConnected;
-        RaiseConnect("127.0.0.1");
+        RaiseConnect();
         break;
       default: break;
     }
@@ -76,19 +57,14 @@ class FakeControl final : public platform::Component {
   void ResetProperties() override {}
   bool IsModified() const override { return false; }
 
-  void RaiseConnect(const std::string& remote) {
-    std::array<Variant, 4> args{Variant::Text(remote), Variant::Text("127.0.0.1"), Variant::Int32(23),
+  void RaiseConnect() {
+    std::array<Variant, 4> args{Variant::Text("127.0.0.1"), Variant::Text("127.0.0.1"), Variant::Int32(23),
                                 Variant::Text("host")};
     if (sink) sink->OnEvent(tntlib::kEventOnConnect, args);
   }
   void RaiseRecv(const std::string& data) {
     std::array<Variant, 1> args{Variant::Text(data)};
     if (sink) sink->OnEvent(tntlib::kEventOnRecv, args);
-  }
-  void RaiseCmd(int16_t command, int16_t option) {
-    Variant empty = Variant::Text("");
-    std::array<Variant, 3> args{Variant::Int16(command), Variant::Int16(option), Variant::Ref(&empty)};
-    if (sink) sink->OnEvent(tntlib::kEventOnCmd, args);
   }
   void RaiseAccept(int32_t session) {
     std::array<Variant, 1> args{Variant::Int32(session)};
@@ -98,19 +74,14 @@ class FakeControl final : public platform::Component {
   std::string TakeSent() { return std::exchange(sent, {}); }
 
   int16_t state = tntlib::tntClosed;
-  int32_t localPort = 0;
-  bool reuseAddr = false;
-  bool listenResult = true;
   std::string sent;
-  std::vector<std::size_t> sendSizes;  // of every Send, in order
-  std::vector<SentCommand> commands;
   std::vector<bool> closes;
   std::vector<int32_t> accepted;
   platform::EventSink* sink = nullptr;
 };
 
 // A server whose controls are fakes, created in the server's order: the
-// main-port listener, the line #0 listener, the lines 0..31, then refusals.
+// main-port listener, the line #0 listener, then the lines 0..31.
 class FakeControlServer : public Server {
  public:
   FakeControlServer()
@@ -121,10 +92,7 @@ class FakeControlServer : public Server {
         }) {}
 
   FakeControl& Listener() { return *fakes_[0]; }
-  FakeControl& Line0() { return *fakes_[1]; }
   FakeControl& Port(int line) { return *fakes_[static_cast<std::size_t>(line) + 2]; }
-  std::size_t RefusalCount() const { return fakes_.size() - 2 - (kMaxMainLines + 1); }
-  FakeControl& Refusal(std::size_t i) { return *fakes_[2 + kMaxMainLines + 1 + i]; }
 
   // A connected line in the given state.
   void Connect(int16_t line, int16_t status, int16_t substate = 0) {

@@ -19,16 +19,6 @@
 
 namespace tellarium::testing {
 
-// What a start with its files in place writes before the account counter.
-inline const std::string kLaterStartProgress =
-    "Loading Main Configuration Data...\r\n"
-    "Initializing Channel Data.\r\n"
-    "Configuring MSlots...\r\n"
-    "Loading data files.\r\n"
-    "Loading system log.\r\n"
-    "Loading last 10 callers.\r\n"
-    "Initializing Accounts...\r\n";
-
 inline const std::string kPressEnter = "Press <ENTER> To Login.\r\n";
 
 // What a telnet caller on `line` reads first: the option offers and the greeting.
