@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "server/core/error_trap.h"
 #include "telnetctl/korvatel.h"
 
 namespace tellarium {
@@ -114,7 +115,17 @@ bool TelnetControl::Send(const std::string& data) {
   return IsTrue(Call(tntlib::kDispSend, args));
 }
 
+// No exception goes back into the control: one that decoding an event raises
+// (its text copied) is logged here, as a trap would.
 void TelnetControl::OnEvent(int32_t dispatch_id, std::span<Variant> args) {
+  try {
+    RaiseEvent(dispatch_id, args);
+  } catch (...) {
+    LogCurrentError("Control Event", "");
+  }
+}
+
+void TelnetControl::RaiseEvent(int32_t dispatch_id, std::span<Variant> args) {
   switch (dispatch_id) {
     case tntlib::kEventOnAccept:
       events_.OnAccept(index_, NumberArg(args, 0));

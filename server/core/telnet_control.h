@@ -62,6 +62,7 @@ class TelnetControl final : public platform::EventSink {
   void OnEvent(int32_t dispatch_id, std::span<platform::Variant> args) override;
 
  private:
+  void RaiseEvent(int32_t dispatch_id, std::span<platform::Variant> args);
   platform::Variant Get(int32_t dispatch_id);
   void Put(int32_t dispatch_id, platform::Variant value);
   platform::Variant Call(int32_t dispatch_id, std::span<platform::Variant> args);
