@@ -287,8 +287,10 @@ void CTcpSession::RaiseException(int16_t code, const std::string& text) {
   if (state_ == kStateConnecting) {
     CloseSocket(false);
     Notify(&CTcpSink::OnException, code, text);
-  } else if (state_ == kStateConnected && (code == tntlib::tntRemoteClose || code == tntlib::tntNotConnected)) {
-    // Unless the host closed (or destroyed) the session from its handler.
+  } else if ((state_ == kStateConnected || state_ == kStateClosing) &&
+             (code == tntlib::tntRemoteClose || code == tntlib::tntNotConnected)) {
+    // The connection is gone, also under a graceful close still sending:
+    // unless the host closed (or destroyed) the session from its handler.
     if (Notify(&CTcpSink::OnException, code, text) == Survival::kIntact) CloseSocket(true);
   } else {
     Notify(&CTcpSink::OnException, code, text);

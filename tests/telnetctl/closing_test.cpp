@@ -54,6 +54,21 @@ TEST(Close, AbortiveCloseDiscardsQueuedPacketsAndTheControlRunsAgain) {
 
 // A host that closes or destroys its control inside one of its events: the
 // control raises nothing more but the close's own empty OnRecv.
+// A graceful close still sending to a peer that resets ends at once, with
+// one exception, instead of staying in Closing.
+TEST(Close, GracefulCloseEndsWhenThePeerResets) {
+  Pair pair;
+  ASSERT_TRUE(pair.Open());
+  pair.server.Recv(0);
+  for (int i = 0; i < 12; ++i) ASSERT_TRUE(pair.client.Send(std::string(256 * 1024, 'q')));
+  ASSERT_TRUE(pair.client.Close(false));
+  ASSERT_EQ(pair.client.State(), tntClosing);
+  pair.server.Close(true);
+  PumpFor(300);
+  EXPECT_EQ(pair.client.State(), tntClosed);
+  EXPECT_EQ(pair.client.Count(kEventOnException), 1u);
+}
+
 TEST(Close, HostEndsItsControlInsideAnEvent) {
   for (const auto& [event, destroy] : {std::pair{kEventOnRecv, false}, {kEventOnRecv, true}, {kEventOnCmd, false},
                                        {kEventOnCmd, true}, {kEventOnSend, true}, {kEventOnException, false},
