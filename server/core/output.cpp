@@ -34,6 +34,18 @@ constexpr char kAccountPacketCode = '\x02';
 constexpr int kCodeDigits = 8;
 constexpr int kHighestCodedLine = 41;
 
+// Sets a flag for as long as it lives.
+class Marked {
+ public:
+  explicit Marked(bool& flag) : flag_(flag) { flag_ = true; }
+  ~Marked() { flag_ = false; }
+  Marked(const Marked&) = delete;
+  Marked& operator=(const Marked&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 }  // namespace
 
 std::string Server::FormatOutput(int16_t l, int16_t cmode, const std::string& dat) {
@@ -71,17 +83,23 @@ void Server::send(int16_t l, int16_t cmode, std::string dat) {
 }
 
 // One message per line per call, so held output is paced by the timer; a
-// chat user who is typing is not interrupted.
+// chat user who is typing is not interrupted. A line whose message is on its
+// way out (events run before it is sent) is passed over by a release that
+// runs meanwhile, so messages never overtake each other.
 void Server::BOut() {
   const ErrorTrap trap = Trap("BOut");
   for (int16_t l = 0; l <= config.maxLines && l < kLineCount; ++l) {
     trap([&] {
       HeldOutput& held = heldOutput[static_cast<std::size_t>(l)];
       const LineState& line = LineAt(l);
-      if (!held.HasMessage() || line.status < kChatUser) return;
+      bool& releasing = connections[static_cast<std::size_t>(l)].releasing;
+      if (!held.HasMessage() || line.status < kChatUser || releasing) return;
       if (typing[static_cast<std::size_t>(l)] && line.status < kDDialLink) return;
       const std::string message = held.TakeFirst() + lineBreak;
-      platform::Pump();
+      {
+        const Marked onItsWay(releasing);
+        platform::Pump();
+      }
       if (!Connected(l)) return;
       if (line.status == kChatUser) PortControl(l).Send(caret(message));
       if (line.status == kDDialLink) PortControl(l).Send(message);

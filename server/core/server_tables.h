@@ -85,6 +85,7 @@ struct LineConnection {
   uint32_t loginSerial = 0;                // the connection the last login began on
   int8_t logoffsUnderWay = 0;              // such a line is given to no new caller
   bool afterBareCr = false;                // the last piece ended in a bare CR
+  bool releasing = false;                  // a held message is on its way out
   std::array<uint8_t, 256> optionsSent{};  // what was last sent about each option
 };
 

@@ -185,6 +185,13 @@ TEST_F(Session, HeldOutputGoesOutOneMessageAtATime) {
     server.BOut();
     EXPECT_EQ(Port(1).TakeSent() + "|" + Port(2).TakeSent() + "|" + Port(3).TakeSent(), next + "||" + next);
   }
+  // A release that lets events run keeps its place: a timer tick releasing
+  // meanwhile does not send the next message first.
+  for (const char* text : {"first", "second"}) server.heldOutput[1].Append(std::string(text) + kEnd);
+  testing::AtNextPump tick([&] { server.BOut(); });
+  server.BOut();
+  server.BOut();
+  EXPECT_EQ(Port(1).TakeSent(), "first\r\nsecond\r\n");
 }
 
 }  // namespace
