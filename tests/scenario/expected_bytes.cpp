@@ -11,12 +11,6 @@ bool Digit(char c) { return c >= '0' && c <= '9'; }
 bool Letter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 bool AmPm(char c) { return c == 'A' || c == 'P'; }
 
-std::pair<std::string, std::string> FirstWordOf(const std::string& text) {
-  const std::size_t blank = text.find(' ');
-  if (blank == std::string::npos) return {text, ""};
-  return {text.substr(0, blank), text.substr(blank + 1)};
-}
-
 void AddByte(std::vector<Element>& out, char c) { out.push_back({c, {}, 1, 1}); }
 void AddText(std::vector<Element>& out, const std::string& text) {
   for (char c : text) AddByte(out, c);
@@ -43,9 +37,7 @@ void AddLittleEndian(std::vector<Element>& out, int64_t value, int bytes) {
 
 // One brace: a wildcard or a stored field.
 void AddBrace(std::vector<Element>& out, const std::string& brace) {
-  const std::size_t blank = brace.find(' ');
-  const std::string head = brace.substr(0, blank);
-  const std::string rest = blank == std::string::npos ? "" : brace.substr(blank + 1);
+  const auto [head, rest] = FirstWord(brace);
   if (brace == "TIME") {
     AddHoursMinutes(out);
     AddByte(out, ':');
@@ -75,7 +67,7 @@ void AddBrace(std::vector<Element>& out, const std::string& brace) {
   } else if (head == "i16" || head == "i32") {
     AddLittleEndian(out, std::stoll(rest), head == "i16" ? 2 : 4);
   } else if (head == "rep") {
-    const auto [count, text] = FirstWordOf(rest);
+    const auto [count, text] = FirstWord(rest);
     const ExpectedBytes repeated(text);
     for (int n = std::stoi(count); n > 0; --n) repeated.AppendTo(out);
   } else if (!head.empty() && Digit(head[0])) {
@@ -112,6 +104,12 @@ char Unescaped(char c, const std::string& text, std::size_t& at) {
 
 }  // namespace
 
+std::pair<std::string, std::string> FirstWord(const std::string& text) {
+  const std::size_t blank = text.find(' ');
+  if (blank == std::string::npos) return {text, ""};
+  return {text.substr(0, blank), text.substr(blank + 1)};
+}
+
 ExpectedBytes::ExpectedBytes(const std::string& text) {
   for (std::size_t at = 0; at < text.size(); ++at) {
     const char c = text[at];
@@ -130,13 +128,6 @@ ExpectedBytes::ExpectedBytes(const std::string& text) {
 }
 
 void ExpectedBytes::AppendTo(std::vector<Element>& out) const { out.insert(out.end(), elements_.begin(), elements_.end()); }
-
-bool ExpectedBytes::Literal() const {
-  for (const Element& e : elements_) {
-    if (e.inClass) return false;
-  }
-  return true;
-}
 
 std::string ExpectedBytes::Bytes() const {
   std::string bytes;

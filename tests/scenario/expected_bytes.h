@@ -38,13 +38,15 @@ class ExpectedBytes {
   void AppendTo(std::vector<Element>& out) const;
 
   // The bytes, when the expectation has no wildcards.
-  bool Literal() const;
   std::string Bytes() const;
 
  private:
   Outcome MatchFrom(std::size_t element, const std::string& received, std::size_t at, std::size_t& end) const;
   std::vector<Element> elements_;
 };
+
+// Splits "word rest": the rest keeps its inner blanks.
+std::pair<std::string, std::string> FirstWord(const std::string& text);
 
 // Bytes shown with the escapes above, for failure messages.
 std::string Escaped(const std::string& bytes);

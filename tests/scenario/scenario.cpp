@@ -36,13 +36,6 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// Splits "word rest": the rest keeps its inner blanks.
-std::pair<std::string, std::string> FirstWord(const std::string& text) {
-  const std::size_t blank = text.find(' ');
-  if (blank == std::string::npos) return {text, ""};
-  return {text.substr(0, blank), text.substr(blank + 1)};
-}
-
 // Puts defined names in; braces that name nothing are left for the matcher.
 std::string Expand(const std::string& text, const std::map<std::string, std::string>& defines) {
   std::string out = text;
@@ -311,7 +304,7 @@ class ScenarioRun {
           return true;
         }
         if (outcome == ExpectedBytes::Outcome::kMismatch && !skipping) {
-          return Fail(step, "expected: " + Escaped(expected.Literal() ? expected.Bytes() : text) +
+          return Fail(step, "expected: " + text +
                                 "\nreceived: " + Escaped(held + caller.ReadFor(50ms)));
         }
       }
