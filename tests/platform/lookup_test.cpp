@@ -18,6 +18,7 @@ constexpr uint32_t kResolved = kFirstUserMessage + 25;
 class LookupTest : public ::testing::Test {
  protected:
   void TearDown() override { SetResolver({}); }
+  Recorder r_;
 };
 
 TEST_F(LookupTest, OutcomeArrivesAsAMessageUnlessCancelled) {
@@ -25,16 +26,15 @@ TEST_F(LookupTest, OutcomeArrivesAsAMessageUnlessCancelled) {
     if (name == "station.example") return {LookupError::kNone, htonl(0x7F000005)};
     return {LookupError::kNoSuchName, 0};
   });
-  Recorder r;
-  const uint32_t found = StartLookup("station.example", r.target_id(), kResolved);
-  CancelLookup(StartLookup("station.example", r.target_id(), kResolved));  // posts nothing
-  const uint32_t missing = StartLookup("nowhere.example", r.target_id(), kResolved);
-  PumpFor(2000, [&] { return r.received.size() == 2; });
+  const uint32_t found = StartLookup("station.example", r_.target_id(), kResolved);
+  CancelLookup(StartLookup("station.example", r_.target_id(), kResolved));  // posts nothing
+  const uint32_t missing = StartLookup("nowhere.example", r_.target_id(), kResolved);
+  PumpUntil([&] { return r_.received.size() == 2; }, 2000);
   PumpFor(20);
-  ASSERT_EQ(r.Params(), (std::vector<uint64_t>{found, missing}));
-  EXPECT_EQ(r.received[0].message, kResolved);
-  EXPECT_EQ(UnpackLookup(r.received[0].lparam).address, htonl(0x7F000005));
-  EXPECT_EQ(UnpackLookup(r.received[1].lparam).error, LookupError::kNoSuchName);
+  ASSERT_EQ(r_.Params(), (std::vector<uint64_t>{found, missing}));
+  EXPECT_EQ(r_.received[0].message, kResolved);
+  EXPECT_EQ(UnpackLookup(r_.received[0].lparam).address, htonl(0x7F000005));
+  EXPECT_EQ(UnpackLookup(r_.received[1].lparam).error, LookupError::kNoSuchName);
 }
 
 // A resolver that never answers cannot make the waiting lookups grow without end.
@@ -44,14 +44,13 @@ TEST_F(LookupTest, WaitingLookupsAreBounded) {
     while (!release) ::usleep(1000);
     return LookupOutcome{LookupError::kNone, 1};
   });
-  Recorder r;
   size_t started = 0;
-  for (int i = 0; i < 200; ++i) started += StartLookup("slow", r.target_id(), kResolved) != 0;
+  for (int i = 0; i < 200; ++i) started += StartLookup("slow", r_.target_id(), kResolved) != 0;
   EXPECT_GE(started, 64u);
   EXPECT_LE(started, 65u);  // and the one the worker holds
   release = true;
-  PumpFor(2000, [&] { return r.received.size() == started; });
-  EXPECT_EQ(r.received.size(), started);
+  PumpUntil([&] { return r_.received.size() == started; }, 2000);
+  EXPECT_EQ(r_.received.size(), started);
 }
 
 }  // namespace

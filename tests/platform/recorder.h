@@ -1,9 +1,10 @@
 // A message target that records what it receives, and a pump over real time,
-// for the platform tests.
+// for the platform and control tests.
 #pragma once
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -32,10 +33,13 @@ class Recorder : public platform::MessageTarget {
   }
 };
 
-// Pumps for about `ms` milliseconds, or until `done` holds.
-inline void PumpFor(int ms, const std::function<bool()>& done = [] { return false; }) {
-  for (int i = 0; i < ms && !done(); ++i) {
+// Runs the loop until `done` holds or `timeout_ms` passes; returns `done()`.
+inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (; !done(); ::usleep(1000)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
     platform::Pump();
-    ::usleep(1000);
   }
+  return true;
 }
+inline void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }
