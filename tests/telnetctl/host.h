@@ -2,20 +2,20 @@
 // a loop pump with a deadline, and a connected pair on loopback.
 #pragma once
 
+#include <arpa/inet.h>
+
 #include <algorithm>
-#include <chrono>
 #include <functional>
-#include <iterator>
 #include <memory>
-#include <numeric>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "../platform/recorder.h"
 #include "../server/support/caller.h"
+#include "platform/lookup.h"
 #include "platform/loop.h"
 #include "telnetctl/control/tnt_ctrl.h"
 #include "telnetctl/korvatel.h"
@@ -23,7 +23,6 @@
 namespace kvtest {
 
 using platform::InvokeKind;
-using platform::InvokeResult;
 using platform::Variant;
 using namespace tntlib;
 using Ints = std::vector<int32_t>;
@@ -44,7 +43,14 @@ struct Event {
 
 class Host : public platform::EventSink {
  public:
-  Host() : control_(KorvatelCreateControl()) { control_->Advise(this); }
+  Host() : control_(KorvatelCreateControl()) {
+    // There is no name service here: names under .test are loopback, others unknown.
+    platform::SetResolver([](const std::string& name) -> platform::LookupOutcome {
+      if (name.ends_with(".test")) return {platform::LookupError::kNone, htonl(INADDR_LOOPBACK)};
+      return {platform::LookupError::kNoSuchName, 0};
+    });
+    control_->Advise(this);
+  }
   void OnEvent(int32_t id, std::span<Variant> args) override {
     events.push_back({id, {}, !args.empty() && args[0].type() == Variant::Type::kRef});
     for (const Variant& arg : args) events.back().args.push_back(arg.Deref());
@@ -54,32 +60,28 @@ class Host : public platform::EventSink {
   void Destroy() { control_.reset(); }
   korvatel::CTntCtrl& impl() { return dynamic_cast<korvatel::CTntCtrl&>(*control_); }
 
-  bool Call(int32_t id, std::vector<Variant> args) {
+  Variant Invoke(int32_t id, InvokeKind kind, std::vector<Variant> args = {}) {
     Variant result;
-    EXPECT_EQ(control_->Invoke(id, InvokeKind::kMethod, args, &result), InvokeResult::kOk);
-    return result.type() == Variant::Type::kBool && result.as_bool();
-  }
-  void Put(int32_t id, Variant value) {
-    EXPECT_EQ(control_->Invoke(id, InvokeKind::kPropertyPut, {&value, 1}, nullptr), InvokeResult::kOk);
-  }
-  Variant Get(int32_t id) {
-    Variant result;
-    EXPECT_EQ(control_->Invoke(id, InvokeKind::kPropertyGet, {}, &result), InvokeResult::kOk);
+    EXPECT_EQ(control_->Invoke(id, kind, args, &result), platform::InvokeResult::kOk);
     return result;
   }
+  bool Call(int32_t id, std::vector<Variant> args) {
+    const Variant result = Invoke(id, InvokeKind::kMethod, args);
+    return result.type() == Variant::Type::kBool && result.as_bool();
+  }
+  void Put(int32_t id, Variant value) { Invoke(id, InvokeKind::kPropertyPut, {value}); }
+  Variant Get(int32_t id) { return Invoke(id, InvokeKind::kPropertyGet); }
   bool Listen(int32_t timeout = 0) { return Call(kDispListen, {Variant::Int32(timeout)}); }
   bool Connect(const std::string& host) { return Call(kDispConnect, {Variant::Text(host)}); }
   bool Accept(int32_t session) { return Call(kDispAccept, {Variant::Int32(session)}); }
-  bool Send(const std::string& text, Variant tag = {}) {
-    return Call(kDispSend, tag.is_empty() ? std::vector{Variant::Text(text)} : std::vector{Variant::Text(text), tag});
-  }
+  bool Send(const std::string& text) { return Call(kDispSend, {Variant::Text(text)}); }
   bool Close(bool abort) { return Call(kDispClose, {Variant::Bool(abort)}); }
   bool Recv(int32_t size) { return Call(kDispRecv, {Variant::Int32(size)}); }
   int State() { return Get(kDispState).as_int16(); }
 
   std::vector<Event> Of(int32_t id) const {
-    std::vector<Event> found;
-    std::ranges::copy_if(events, std::back_inserter(found), [id](const Event& e) { return e.id == id; });
+    std::vector<Event> found = events;
+    std::erase_if(found, [id](const Event& e) { return e.id != id; });
     return found;
   }
   size_t Count(int32_t id) const { return std::ranges::count(events, id, &Event::id); }
@@ -98,8 +100,9 @@ class Host : public platform::EventSink {
     return pieces;
   }
   std::string Received() const {
-    const Strings pieces = Pieces();
-    return std::accumulate(pieces.begin(), pieces.end(), std::string());
+    std::string all;
+    for (const std::string& piece : Pieces()) all += piece;
+    return all;
   }
   bool Closed() const { return std::ranges::count(Pieces(), std::string()) > 0; }
 
@@ -109,17 +112,6 @@ class Host : public platform::EventSink {
  private:
   std::unique_ptr<platform::Component> control_;
 };
-
-// Runs the loop until `done` holds or `timeout_ms` passes; returns `done()`.
-inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    platform::Pump();
-  }
-  return true;
-}
-inline void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }
 
 inline uint16_t FreePort() { return static_cast<uint16_t>(tellarium::testing::FreePort(false)); }
 
@@ -132,9 +124,7 @@ struct Pair {
   uint16_t port = FreePort();
   bool Open(bool plain_socket = false) {
     listener.Put(kDispLocalPort, Variant::Int32(port));
-    listener.on_event = [this](const Event& e) {
-      if (e.id == kEventOnAccept) server.Accept(e.Int(0));
-    };
+    listener.on_event = [this](const Event& e) { if (e.id == kEventOnAccept) server.Accept(e.Int(0)); };
     if (!listener.Listen()) return false;
     client.Put(kDispRemotePort, Variant::Int32(port));
     if (plain_socket) raw = std::make_unique<tellarium::testing::Caller>(port, true);

@@ -6,6 +6,8 @@
 
 #include "telnetctl/telnet/telnet_parser.h"
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
 namespace {
 
 using namespace std::string_literals;
@@ -20,13 +22,10 @@ std::string Render(const TelnetEvent& event) {
   return head + (bytes.empty() ? "" : ":" + bytes) + "]";
 }
 
-struct Row {
+const struct {
   const char* name;
-  std::vector<std::string> blocks;
-  std::vector<std::string> events;
-};
-
-const Row kRows[] = {
+  std::vector<std::string> blocks, events;
+} kRows[] = {
     {"cut after each CR and CR LF", {"x\ry\r\n\r\nz\n"}, {"x\r", "y\r\n", "\r\n", "z\n"}},
     {"NUL of CR NUL dropped inside a block", {"e\r\0f"s}, {"e\r", "f"}},
     {"NUL of CR NUL dropped across blocks", {"ab\r", "\0cd"s}, {"ab\r", "cd"}},
@@ -44,15 +43,26 @@ const Row kRows[] = {
 };
 
 TEST(TelnetParser, EventsOfEachCutStream) {
-  for (const Row& row : kRows) {
+  for (const auto& row : kRows) {
     korvatel::TelnetParser parser;
     std::vector<std::string> events;
     for (const std::string& bytes : row.blocks) {
       korvatel::ReceivedBlock block{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
-      TelnetEvent event;
-      while (parser.Next(block, event)) events.push_back(Render(event));
+      for (TelnetEvent event; parser.Next(block, event);) events.push_back(Render(event));
     }
     EXPECT_EQ(events, row.events) << row.name;
+  }
+}
+
+// The fuzz target (which aborts on a broken promise) over each row, cut in
+// blocks of one to eight bytes.
+TEST(TelnetParser, FuzzTargetPromisesHoldForEachRow) {
+  for (const auto& row : kRows) {
+    for (char cut = 0; cut < 8; ++cut) {
+      std::string input(1, cut);
+      for (const std::string& bytes : row.blocks) input += bytes;
+      EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size()), 0);
+    }
   }
 }
 
