@@ -13,6 +13,13 @@ namespace {
 
 using tellarium::testing::ScratchDirectory;
 
+// A system log of `count` lines, each ended by CR LF.
+std::string LogLines(int count) {
+  std::string text;
+  for (int i = 1; i <= count; ++i) text += "12-06-2026 9:00 PM Someone - entry " + std::to_string(i) + "\r\n";
+  return text;
+}
+
 // Accounts 0..999 all in use, a full log, and the default files.
 void PrepareStation(const ScratchDirectory& station) {
   station.Enter();
@@ -23,7 +30,7 @@ void PrepareStation(const ScratchDirectory& station) {
     writer.currentAccount.flags[tellarium::kFlagInUse] = true;
     writer.uwrite(acc);
   }
-  tellarium::testing::WriteFile("qvtalk.log", tellarium::testing::NumberedLines(389, "12-06-2026 9:00 PM Someone - entry "));
+  tellarium::testing::WriteFile("qvtalk.log", LogLines(389));
 }
 
 // Start-up ends when the main ports take callers.
@@ -37,7 +44,7 @@ bool WaitUntilListening(int port) {
 
 bool RunToEndOfStartup(const ScratchDirectory& station, int main_port) {
   tellarium::testing::Station process(TELLARIUM_BINARY, station.path().string(), tellarium::testing::Station::Output::kPipe);
-  const bool started = process.WaitForOutput(" Account # 999\r\n") && WaitUntilListening(main_port);
+  const bool started = !process.output().ReadUntil(" Account # 999\r\n").empty() && WaitUntilListening(main_port);
   process.EndWith(SIGTERM);
   return started;
 }

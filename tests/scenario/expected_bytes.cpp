@@ -1,67 +1,45 @@
 #include "scenario/expected_bytes.h"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <cstdint>
 #include <stdexcept>
 
 namespace tellarium::scenario {
 namespace {
 
-bool Digit(char c) { return c >= '0' && c <= '9'; }
-bool Letter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
-bool AmPm(char c) { return c == 'A' || c == 'P'; }
+// Escapes and the bytes they stand for; "\s" (a blank) and "\xHH" besides.
+constexpr std::pair<char, char> kEscapes[] = {{'r', '\r'}, {'n', '\n'},  {'e', '\x1b'}, {'a', '\x07'},
+                                              {'t', '\t'}, {'0', '\0'}, {'\\', '\\'}};
 
 void AddByte(std::vector<Element>& out, char c) { out.push_back({c, {}, 1, 1}); }
 void AddText(std::vector<Element>& out, const std::string& text) {
   for (char c : text) AddByte(out, c);
-}
-void AddRun(std::vector<Element>& out, bool (*inClass)(char), int least, int most) {
-  out.push_back({0, inClass, least, most});
-}
-
-void AddHoursMinutes(std::vector<Element>& out) {
-  AddRun(out, Digit, 1, 2);
-  AddByte(out, ':');
-  AddRun(out, Digit, 2, 2);
-}
-
-void AddAmPm(std::vector<Element>& out) {
-  AddByte(out, ' ');
-  AddRun(out, AmPm, 1, 1);
-  AddByte(out, 'M');
 }
 
 void AddLittleEndian(std::vector<Element>& out, int64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) AddByte(out, static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// One brace: a wildcard or a stored field.
+// "{digits 1-2}", "{letters 6}", "{oneof AP}": a run of one class of bytes.
+void AddRun(std::vector<Element>& out, const std::string& kind, const std::string& counts) {
+  std::function<bool(char)> inClass = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+  if (kind == "letters") inClass = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+  if (kind == "oneof") {
+    out.push_back({0, [counts](char c) { return counts.find(c) != std::string::npos; }, 1, 1});
+    return;
+  }
+  const int least = std::stoi(counts);
+  const std::size_t dash = counts.find('-');
+  out.push_back({0, inClass, least, dash == std::string::npos ? least : std::stoi(counts.substr(dash + 1))});
+}
+
+// One brace: a run of a class or a stored field.
 void AddBrace(std::vector<Element>& out, const std::string& brace) {
   const auto [head, rest] = FirstWord(brace);
-  if (brace == "TIME") {
-    AddHoursMinutes(out);
-    AddByte(out, ':');
-    AddRun(out, Digit, 2, 2);
-    AddAmPm(out);
-  } else if (brace == "HM") {
-    AddHoursMinutes(out);
-    AddAmPm(out);
-  } else if (brace == "DATE") {
-    AddRun(out, Letter, 6, 9);
-    AddText(out, ", ");
-    AddRun(out, Letter, 3, 9);
-    AddByte(out, ' ');
-    AddRun(out, Digit, 2, 2);
-    AddText(out, ", ");
-    AddRun(out, Digit, 4, 4);
-  } else if (brace == "DAY") {
-    AddRun(out, Digit, 2, 2);
-    AddByte(out, '-');
-    AddRun(out, Digit, 2, 2);
-    AddByte(out, '-');
-    AddRun(out, Digit, 4, 4);
-  } else if (brace == "NUM") {
-    AddRun(out, Digit, 1, 12);
+  if (head == "digits" || head == "letters" || head == "oneof") {
+    AddRun(out, head, rest);
   } else if (brace == "T" || brace == "F") {
     AddLittleEndian(out, brace == "T" ? -1 : 0, 2);
   } else if (head == "i16" || head == "i32") {
@@ -70,7 +48,7 @@ void AddBrace(std::vector<Element>& out, const std::string& brace) {
     const auto [count, text] = FirstWord(rest);
     const ExpectedBytes repeated(text);
     for (int n = std::stoi(count); n > 0; --n) repeated.AppendTo(out);
-  } else if (!head.empty() && Digit(head[0])) {
+  } else if (!head.empty() && std::isdigit(static_cast<unsigned char>(head[0]))) {
     const std::size_t width = std::stoul(head);
     if (rest.size() > width) throw std::invalid_argument("{" + brace + "}: text wider than its field");
     AddText(out, rest + std::string(width - rest.size(), ' '));
@@ -80,26 +58,18 @@ void AddBrace(std::vector<Element>& out, const std::string& brace) {
 }
 
 char Unescaped(char c, const std::string& text, std::size_t& at) {
-  switch (c) {
-    case 'r': return '\r';
-    case 'n': return '\n';
-    case 'e': return '\x1b';
-    case 'a': return '\x07';
-    case 't': return '\t';
-    case 's': return ' ';
-    case '0': return '\0';
-    case '\\':
-    case '{':
-    case '}': return c;
-    case 'x':
-      if (at + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[at + 1])) ||
-          !std::isxdigit(static_cast<unsigned char>(text[at + 2]))) {
-        throw std::invalid_argument("\\x needs two hex digits");
-      }
-      at += 2;
-      return static_cast<char>(std::stoi(text.substr(at - 1, 2), nullptr, 16));
-    default: throw std::invalid_argument(std::string("unknown escape \\") + c);
+  for (const auto& [name, byte] : kEscapes) {
+    if (c == name) return byte;
   }
+  if (c == 's') return ' ';
+  if (c == '{' || c == '}') return c;
+  if (c != 'x') throw std::invalid_argument(std::string("unknown escape \\") + c);
+  if (at + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[at + 1])) ||
+      !std::isxdigit(static_cast<unsigned char>(text[at + 2]))) {
+    throw std::invalid_argument("\\x needs two hex digits");
+  }
+  at += 2;
+  return static_cast<char>(std::stoi(text.substr(at - 1, 2), nullptr, 16));
 }
 
 }  // namespace
@@ -173,20 +143,13 @@ std::string Escaped(const std::string& bytes) {
   std::string out;
   for (char c : bytes) {
     const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\x1b': out += "\\e"; break;
-      case '\x07': out += "\\a"; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (u < 0x20 || u >= 0x7f) {
-          out += "\\x";
-          out += kHex[u >> 4];
-          out += kHex[u & 0xF];
-        } else {
-          out += c;
-        }
+    const auto* named = std::find_if(std::begin(kEscapes), std::end(kEscapes), [c](const auto& e) { return e.second == c; });
+    if (named != std::end(kEscapes)) {
+      out += {'\\', named->first};
+    } else if (u < 0x20 || u >= 0x7f) {
+      out += {'\\', 'x', kHex[u >> 4], kHex[u & 0xF]};
+    } else {
+      out += c;
     }
   }
   return out;

@@ -2,8 +2,8 @@
 // received bytes can no longer match.
 //
 // Escapes: \r \n \e (ESC) \a (BEL) \t \s (blank) \0 \\ \{ \xHH.
-// Wildcards: {TIME} "1:05:09 PM", {HM} "1:05 PM", {DATE} "Sunday, December
-// 06, 2026", {DAY} "12-06-2026", {NUM} a run of digits.
+// Runs: {digits 1-2} one or two digits, {letters 6-9}, {oneof AP} one byte
+// of those listed.
 // Fields as a data file stores them: {T} and {F} flags (-1 and 0), {i16 n},
 // {i32 n} little-endian, {w text} text padded with blanks to width w.
 // {rep n text}: the text n times (the text may not hold braces).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <chrono>
 #include <cstdlib>
@@ -28,12 +29,10 @@ using namespace std::chrono_literals;
 
 constexpr auto kReadLimit = 10s;
 constexpr auto kQuietSpell = 300ms;
-constexpr char kPasswordPrompt[] = "Welcome to Tellarium QVS-00\\r\\nEnter PASSWORD or <RETURN>\\r\\n-->";
 
-std::string Trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+std::string Trimmed(std::string text) {
+  text.erase(text.find_last_not_of(" \t\r") + 1);
+  return text.erase(0, text.find_first_not_of(" \t"));
 }
 
 // Puts defined names in; braces that name nothing are left for the matcher.
@@ -58,16 +57,28 @@ std::string Expand(const std::string& text, const std::map<std::string, std::str
   return out;
 }
 
-const char* const kDirectives[] = {"scenario", "define", "lines", "member", "packet", "write",  "env",   "clock",
-                                   "start",    "wait",   "file",  "log",    "errors", "signal", "exits"};
-
 // The station's standard output, read by steps of the caller "console".
 constexpr std::string_view kConsole = "console";
 
 const std::map<std::string, int> kSignals = {{"USR1", SIGUSR1}, {"INT", SIGINT}, {"HUP", SIGHUP}, {"TERM", SIGTERM}};
 
-bool IsDirective(const std::string& word) {
-  return std::find(std::begin(kDirectives), std::end(kDirectives), word) != std::end(kDirectives);
+// Callers are named by one capital letter; other first words are the station's steps.
+bool IsCaller(const std::string& word) { return word == kConsole || (word.size() == 1 && std::isupper(word[0])); }
+
+// "A prompted 3": a caller greeted on line 3 (0: line #0) and at the password
+// prompt. "A guest 3" and "A member 3 001secret" log in from there and read up
+// to their own login announcement.
+void AddLogin(const std::string& verb, const std::string& argument,
+              const std::function<void(const std::string&, const std::string&)>& add) {
+  const auto [line, typed] = FirstWord(argument);
+  add("calls", line == "0" ? "line0" : "main");
+  add("<", "{GREETING " + line + "}");
+  add(">", "\\r\\n");
+  add("<", "{PROMPT}");
+  if (verb == "prompted") return;
+  add(">", typed + "\\r");
+  add("to", "\\aLogin\\r\\n #" + line);
+  add("to", "\\r\\n");
 }
 
 void LoadFile(const std::filesystem::path& path, std::map<std::string, std::string>& defines,
@@ -85,12 +96,20 @@ void LoadFile(const std::filesystem::path& path, std::map<std::string, std::stri
       scenarios.push_back({path.filename().string(), number, rest, {}});
     } else if (scenarios.empty() || scenarios.back().file != path.filename().string()) {
       throw std::invalid_argument(path.string() + ":" + std::to_string(number) + ": a step outside a scenario");
-    } else if (IsDirective(word)) {
+    } else if (!IsCaller(word)) {
       scenarios.back().steps.push_back({number, "", word, Expand(rest, defines)});
     } else {
       auto [verb, argument] = FirstWord(rest);
       if (verb == "skips" || verb == "hangs") std::tie(verb, argument) = FirstWord(argument);
-      scenarios.back().steps.push_back({number, word, verb, Expand(argument, defines)});
+      auto& steps = scenarios.back().steps;
+      const auto add = [&](const std::string& v, const std::string& a) {
+        steps.push_back({number, word, v, Expand(a, defines)});
+      };
+      if (verb == "prompted" || verb == "guest" || verb == "member") {
+        AddLogin(verb, argument, add);
+      } else {
+        add(verb, argument);
+      }
     }
   }
 }
@@ -164,21 +183,23 @@ class ScenarioRun {
       const std::string expected = ExpectedBytes(a.size() > 1 ? a.substr(2) : "").Bytes();
       const std::string actual = testing::ReadFile("error.log");
       if (actual != expected) return Fail(step, "error.log holds: " + Escaped(actual));
+    } else {
+      return Fail(step, "unknown step");
     }
     return true;
   }
 
-  // "001 Max secret level=1 flags=0,1 mail=2"
+  // "001 Max secret level=1 flags=0,1 mail=2"; "004-021 M# pw" seeds each
+  // account of the range, its number (without leading zeros) put for "#".
   static void SeedMember(const std::string& text) {
     std::istringstream words(text);
-    std::string number, handle, password, option;
-    words >> number >> handle >> password;
+    std::string numbers, handle, password, option;
+    words >> numbers >> handle >> password;
     int16_t level = 1;
     int32_t mail = 0;
     std::vector<int> flags = {kFlagInUse, kFlagChatUser};
     while (words >> option) {
-      const std::string key = option.substr(0, option.find('='));
-      const std::string value = option.substr(option.find('=') + 1);
+      const auto [key, value] = FirstWord(option.replace(option.find('='), 1, " "));
       if (key == "level") level = static_cast<int16_t>(std::stoi(value));
       if (key == "mail") mail = std::stoi(value);
       if (key == "flags") {
@@ -189,99 +210,69 @@ class ScenarioRun {
     }
     Server writer;
     writer.Startup();
-    testing::SeedMember(writer, static_cast<int16_t>(std::stoi(number)), handle, password, level, flags, mail);
+    const int first = std::stoi(numbers), last = std::stoi(numbers.substr(numbers.find('-') + 1));
+    for (int account = first; account <= last; ++account) {
+      std::string named = handle;
+      if (const std::size_t mark = named.find('#'); mark != std::string::npos) named.replace(mark, 1, std::to_string(account));
+      testing::SeedMember(writer, static_cast<int16_t>(account), named, password, level, flags, mail);
+    }
   }
 
   bool Start() {
     testing::WriteStationConfig(ports_, maxLines_);
     for (const auto& action : setup_) action();
-    std::string launcher = binary_;
-    if (speed_ != 1) {
-#ifdef TELLARIUM_SANITIZED
-      skipped_ = "a sped-up clock and the sanitizers do not mix";
-      return false;
-#endif
-      launcher = SpedUpLauncher();
-      if (launcher.empty()) {
-        skipped_ = "libfaketime is not installed";
-        return false;
-      }
+    if (speed_ != 1 && !SpeedUpClock()) return false;
+    for (const std::string& variable : environment_) {
+      const std::size_t equals = variable.find('=');
+      ::setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
     }
-    for (const std::string& variable : environment_) ::putenv(const_cast<char*>(variable.c_str()));
     const bool console = std::any_of(scenario_.steps.begin(), scenario_.steps.end(),
                                      [](const Step& step) { return step.actor == kConsole; });
     station_ = std::make_unique<testing::Station>(
-        launcher, scratch_.path().string(), console ? testing::Station::Output::kPipe : testing::Station::Output::kDropped);
+        binary_, scratch_.path().string(), console ? testing::Station::Output::kPipe : testing::Station::Output::kDropped);
     for (const std::string& variable : environment_) ::unsetenv(variable.substr(0, variable.find('=')).c_str());
     return true;
   }
 
   // The station itself is preloaded (no wrapper process in between), so
   // ending the Station ends the station.
-  std::string SpedUpLauncher() {
-    std::string library;
+  bool SpeedUpClock() {
+#ifdef TELLARIUM_SANITIZED
+    skipped_ = "a sped-up clock and the sanitizers do not mix";
+    return false;
+#endif
     for (const auto& entry : std::filesystem::directory_iterator("/usr/lib")) {
-      const auto candidate = entry.path() / "faketime/libfaketime.so.1";
-      if (std::filesystem::exists(candidate)) library = candidate.string();
+      const auto library = entry.path() / "faketime/libfaketime.so.1";
+      if (!std::filesystem::exists(library)) continue;
+      environment_.push_back("FAKETIME=+0 x" + std::to_string(speed_));
+      environment_.push_back("LD_PRELOAD=" + library.string());
+      return true;
     }
-    if (library.empty()) return "";
-    const std::filesystem::path launcher = scratch_.path() / "sped_up.sh";
-    testing::WriteFile(launcher, "#!/bin/sh\nexport FAKETIME='+0 x" + std::to_string(speed_) + "'\nexport LD_PRELOAD='" +
-                                     library + "'\nexec '" + binary_ + "'\n");
-    std::filesystem::permissions(launcher, std::filesystem::perms::owner_all);
-    return launcher.string();
-  }
-
-  // The console's bytes are read through the expected text.
-  bool ConsoleStep(const Step& step) {
-    const std::string expected = ExpectedBytes(step.argument).Bytes();
-    const std::string read = station_->ReadThrough(expected);
-    const bool found = read.size() >= expected.size() && read.compare(read.size() - expected.size(), expected.size(), expected) == 0;
-    if (found && (step.verb == "to" || read == expected)) return true;
-    return Fail(step, "console wrote: " + Escaped(read));
-  }
-
-  // "A prompted 3": a caller greeted on line 3 (0: line #0) and at the
-  // password prompt. "A guest 3" and "A member 3 001secret" log in from there
-  // and read up to their own login announcement.
-  bool LoginStep(const Step& step) {
-    const auto [lineText, typed] = FirstWord(step.argument);
-    const int line = std::stoi(lineText);
-    callers_[step.actor] = testing::CallWhenListening(line == 0 ? ports_.line0 : ports_.main);
-    testing::Caller& caller = *callers_[step.actor];
-    if (!Read(step, caller, Escaped(testing::Greeting(line)), false) || !caller.Send("\r\n") ||
-        !Read(step, caller, kPasswordPrompt, false)) {
-      return false;
-    }
-    if (step.verb == "prompted") return true;
-    caller.Send(typed + "\r");
-    return Read(step, caller, "\\aLogin\\r\\n #" + lineText, true) && Read(step, caller, "\\r\\n", true);
+    skipped_ = "libfaketime is not installed";
+    return false;
   }
 
   bool CallerStep(const Step& step) {
-    if (step.actor == kConsole) return ConsoleStep(step);
-    if (step.verb == "prompted" || step.verb == "guest" || step.verb == "member") return LoginStep(step);
     if (step.verb == "calls") {
       const int port = step.argument == "line0" ? ports_.line0 : ports_.main;
       callers_[step.actor] = testing::CallWhenListening(port);
       return callers_[step.actor]->connected() || Fail(step, "no connection");
     }
-    auto found = callers_.find(step.actor);
-    if (found == callers_.end()) return Fail(step, "no caller " + step.actor);
-    testing::Caller& caller = *found->second;
-    if (step.verb == ">") return caller.Send(ExpectedBytes(step.argument).Bytes()) || Fail(step, "send failed");
-    if (step.verb == "<") return Read(step, caller, step.argument, false);
-    if (step.verb == "to") return Read(step, caller, step.argument, true);
+    const auto found = callers_.find(step.actor);
+    if (step.actor != kConsole && found == callers_.end()) return Fail(step, "no caller " + step.actor);
+    testing::Incoming& in = step.actor == kConsole ? station_->output() : *found->second;
+    if (step.verb == "<" || step.verb == "to") return Read(step, in, step.argument, step.verb == "to");
     if (step.verb == "quiet") {
-      const std::string arrived = caller.ReadFor(kQuietSpell);
+      const std::string arrived = in.ReadFor(kQuietSpell);
       return arrived.empty() || Fail(step, "received: " + Escaped(arrived));
     }
     if (step.verb == "closed") {
-      const bool closed = caller.ReadToEnd(kReadLimit);
-      const std::string rest = caller.Rest();
-      if (!closed || !rest.empty()) return Fail(step, "not closed; received: " + Escaped(rest));
-      return true;
+      const bool closed = in.ReadToEnd(kReadLimit);
+      const std::string rest = in.Rest();
+      return (closed && rest.empty()) || Fail(step, "not closed; received: " + Escaped(rest));
     }
+    testing::Caller& caller = *found->second;
+    if (step.verb == ">") return caller.Send(ExpectedBytes(step.argument).Bytes()) || Fail(step, "send failed");
     if (step.verb == "up") {
       caller.Close();
       return true;
@@ -291,10 +282,10 @@ class ScenarioRun {
 
   // Reads until the bytes match, failing at once when they no longer can.
   // A skipping read looks for the match at every position.
-  bool Read(const Step& step, testing::Caller& caller, const std::string& text, bool skipping) {
+  bool Read(const Step& step, testing::Incoming& in, const std::string& text, bool skipping) {
     const ExpectedBytes expected(text);
-    std::string& held = pending_[&caller];
-    const auto deadline = std::chrono::steady_clock::now() + kReadLimit;
+    std::string& held = in.held();
+    const testing::Deadline deadline = testing::After(kReadLimit);
     for (;;) {
       for (std::size_t from = 0; from <= (skipping ? held.size() : 0); ++from) {
         std::size_t length = 0;
@@ -304,12 +295,12 @@ class ScenarioRun {
           return true;
         }
         if (outcome == ExpectedBytes::Outcome::kMismatch && !skipping) {
-          return Fail(step, "expected: " + text +
-                                "\nreceived: " + Escaped(held + caller.ReadFor(50ms)));
+          return Fail(step, "expected: " + text + "\nreceived: " + Escaped(in.ReadFor(50ms)));
         }
       }
-      if (std::chrono::steady_clock::now() > deadline) return Fail(step, "timed out; received: " + Escaped(held));
-      held += caller.ReadFor(20ms);
+      if (!in.ReadMore(deadline)) {
+        return Fail(step, std::string(in.closed() ? "closed" : "timed out") + "; received: " + Escaped(held));
+      }
     }
   }
 
@@ -351,7 +342,6 @@ class ScenarioRun {
   std::vector<std::function<void()>> setup_;
   std::unique_ptr<testing::Station> station_;
   std::map<std::string, std::unique_ptr<testing::Caller>> callers_;
-  std::map<testing::Caller*, std::string> pending_;
 };
 
 }  // namespace

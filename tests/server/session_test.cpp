@@ -17,7 +17,7 @@ constexpr char kEnd = HeldOutput::kEndMark;
 // A minute before midnight, so that the timers' first minute ends a day.
 class Session : public testing::StationTest {
  protected:
-  Session() : StationTest(testing::UtcTime(2026, 12, 6, 23, 59)) {}
+  Session() : StationTest(testing::kNoonDecember6 + (11 * 60 + 59) * 60) {}
   // A connected member "Max" #012 at level 1, its login announced.
   LineState& Place(int16_t l, int16_t status, int16_t substate = 0, int32_t channel = 1) {
     server.Connect(l, status, substate);
@@ -83,7 +83,7 @@ TEST_F(Session, TheBacklogGoesWhereTheSendersPlaceLeads) {
     server.backlog(kChatMode, route.text, route.places[0].line);
     for (int16_t l = 0; l <= 7; ++l) {
       std::string heard = Port(l).TakeSent();
-      for (const std::string& message : Held(l)) heard += message;
+      for (HeldOutput& held = server.heldOutput[static_cast<std::size_t>(l)]; held.HasMessage();) heard += held.TakeFirst();
       EXPECT_EQ(heard, route.heard.contains(l) ? route.heard.at(l) : "") << "line " << l;
     }
   }
@@ -94,7 +94,7 @@ TEST_F(Session, TheBacklogGoesWhereTheSendersPlaceLeads) {
 TEST_F(Session, EmailGoesToItsRecordAndTheFirstLineOfTheAccountHears) {
   testing::SeedMember(server, 5, "Bob", "");
   server.Esend(5);
-  EXPECT_EQ(ErrorLog(), "Routine: Esend\r\nError:Bad record number ( 63)\r\n");
+  EXPECT_EQ(testing::ReadFile("error.log"), "Routine: Esend\r\nError:Bad record number ( 63)\r\n");
   Place(2, kChatUser).account = "006";
   Place(3, kChatUser).account = Place(4, kChatUser).account = "005";
   int32_t stored = 0;

@@ -20,6 +20,10 @@
 
 namespace tellarium::testing {
 
+using Deadline = std::chrono::steady_clock::time_point;
+
+inline Deadline After(std::chrono::milliseconds limit) { return std::chrono::steady_clock::now() + limit; }
+
 // True when a listener of this process could bind the port now (without
 // address reuse, also no old connection may linger on it).
 inline bool CanBind(int port, bool reuse = true) {
@@ -45,12 +49,76 @@ inline int FreePort(bool reuse = true) {
   }
 }
 
-// A raw TCP caller that reads with time limits. A pumping caller lets this
-// process's loop run while it waits, for a server running in this process.
-class Caller {
+// Bytes arriving on a socket or pipe, held until taken. A pumping reader
+// lets this process's loop run while it waits, for a server in this process.
+class Incoming {
  public:
-  explicit Caller(int port, bool pumping = false) : pumping_(pumping) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  explicit Incoming(int fd = -1, bool pumping = false) : fd_(fd), pumping_(pumping) {}
+
+  // Reads until what was received holds `text`; returns everything up to and
+  // including it (and keeps the rest), or "" when the time ran out.
+  std::string ReadUntil(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const Deadline deadline = After(limit);
+    std::size_t at;
+    while ((at = received_.find(text)) == std::string::npos) {
+      if (!ReadMore(deadline)) return "";
+    }
+    std::string head = received_.substr(0, at + text.size());
+    received_.erase(0, head.size());
+    return head;
+  }
+  // Everything that arrives within `settle`, with what was held before.
+  std::string ReadFor(std::chrono::milliseconds settle = std::chrono::milliseconds(100)) {
+    const Deadline deadline = After(settle);
+    while (ReadMore(deadline)) {
+    }
+    return Rest();
+  }
+  // Reads until the peer closes; true when it did in time.
+  bool ReadToEnd(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const Deadline deadline = After(limit);
+    while (ReadMore(deadline)) {
+    }
+    return closed_;
+  }
+  // Waits for more bytes; false when the deadline passed or the peer closed.
+  bool ReadMore(Deadline deadline) {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || closed_) return false;
+      if (pumping_) platform::Pump();
+      pollfd watch{fd_, POLLIN, 0};
+      const int ready = ::poll(&watch, 1, pumping_ ? 1 : static_cast<int>(left.count()));
+      if (ready < 0) return false;
+      if (ready == 0) continue;
+      char buffer[65536];
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0) {
+        closed_ = true;
+        return false;
+      }
+      received_.append(buffer, static_cast<std::size_t>(n));
+      return true;
+    }
+  }
+  // Everything received and not yet taken.
+  std::string& held() { return received_; }
+  std::string Rest() { return std::exchange(received_, {}); }
+  bool closed() const { return closed_; }
+  int fd() const { return fd_; }
+
+ protected:
+  int fd_ = -1;
+
+ private:
+  bool pumping_ = false;
+  bool closed_ = false;
+  std::string received_;
+};
+
+class Caller : public Incoming {
+ public:
+  explicit Caller(int port, bool pumping = false) : Incoming(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), pumping) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -75,71 +143,14 @@ class Caller {
     }
     return true;
   }
-  // Reads until what was received holds `text`; returns everything up to and
-  // including it (and keeps the rest), or "" when the time ran out.
-  std::string ReadUntil(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      const std::size_t at = received_.find(text);
-      if (at != std::string::npos) {
-        std::string head = received_.substr(0, at + text.size());
-        received_.erase(0, at + text.size());
-        return head;
-      }
-      if (!ReadSome(deadline)) return "";
-    }
-  }
-  // Everything that arrives within `settle`, with what was kept before.
-  std::string ReadFor(std::chrono::milliseconds settle = std::chrono::milliseconds(100)) {
-    const auto deadline = std::chrono::steady_clock::now() + settle;
-    while (ReadSome(deadline)) {
-    }
-    return Rest();
-  }
-  // Reads until the server closes; true when it did in time.
-  bool ReadToEnd(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!closed_) {
-      if (!ReadSome(deadline) && !closed_) return false;
-    }
-    return true;
-  }
-  // Everything received and not yet taken.
-  std::string Rest() { return std::exchange(received_, {}); }
-  int fd() const { return fd_; }
 
  private:
-  bool ReadSome(std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || closed_) return false;
-      if (pumping_) platform::Pump();
-      pollfd watch{fd_, POLLIN, 0};
-      const int ready = ::poll(&watch, 1, pumping_ ? 1 : static_cast<int>(left.count()));
-      if (ready < 0 || (ready == 0 && !pumping_)) return false;
-      if (ready == 0) continue;
-      char buffer[65536];
-      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        closed_ = true;
-        return false;
-      }
-      received_.append(buffer, static_cast<std::size_t>(n));
-      return true;
-    }
-  }
-
-  int fd_ = -1;
-  bool pumping_ = false;
   bool connected_ = false;
-  bool closed_ = false;
-  std::string received_;
 };
 
 // A caller on `port` once the station listens there (it may still be starting).
 inline std::unique_ptr<Caller> CallWhenListening(int port, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const Deadline deadline = After(limit);
   for (;;) {
     auto caller = std::make_unique<Caller>(port);
     if (caller->connected() || std::chrono::steady_clock::now() > deadline) return caller;

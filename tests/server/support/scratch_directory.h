@@ -44,11 +44,4 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Lines of text, each ended by CR LF.
-inline std::string NumberedLines(int count, const std::string& stem) {
-  std::string text;
-  for (int i = 1; i <= count; ++i) text += stem + std::to_string(i) + "\r\n";
-  return text;
-}
-
 }  // namespace tellarium::testing

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,33 +41,26 @@ inline void WriteStationConfig(const StationPorts& ports, int maxLines) {
                   std::to_string(maxLines) + "|");
 }
 
-// The tellarium binary (or a launcher of it) running in a directory. Its
-// output goes either to a pipe or nowhere, with standard error kept in
-// "stderr.txt" there.
+// The tellarium binary running in a directory. Its output goes either to a
+// pipe or nowhere, with standard error kept in "stderr.txt" there.
 class Station {
  public:
   enum class Output { kDropped, kPipe };
 
   Station(const std::string& binary, const std::string& directory, Output output = Output::kDropped) {
     int ends[2] = {-1, -1};
-    if (output == Output::kPipe && ::pipe(ends) != 0) return;
+    if (output == Output::kPipe && ::pipe2(ends, O_CLOEXEC) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       if (::chdir(directory.c_str()) != 0) ::_exit(126);
-      if (output == Output::kDropped) {
-        ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-        ::dup2(::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-      } else if (output == Output::kPipe) {
-        ::dup2(ends[1], STDOUT_FILENO);
-        ::close(ends[0]);
-        ::close(ends[1]);
-      }
+      ::dup2(output == Output::kPipe ? ends[1] : ::open("/dev/null", O_WRONLY), STDOUT_FILENO);
+      ::dup2(::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
       ::execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     if (output == Output::kPipe) {
       ::close(ends[1]);
-      out_ = ends[0];
+      output_ = Incoming(ends[0]);
     }
   }
   ~Station() {
@@ -76,25 +68,14 @@ class Station {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    if (out_ >= 0) ::close(out_);
+    if (output_.fd() >= 0) ::close(output_.fd());
   }
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
   pid_t pid() const { return pid_; }
-
-  // Reads the output until it holds `text`; true when it did in time.
-  bool WaitForOutput(const std::string& text) { return Await(text, 0); }
-  // Reads until `text` has arrived since the last call; returns what arrived
-  // up to and including it (everything, when it never came).
-  std::string ReadThrough(const std::string& text) {
-    Await(text, taken_);
-    const std::size_t at = output_.find(text, taken_);
-    const std::size_t end = at == std::string::npos ? output_.size() : at + text.size();
-    const std::size_t from = std::exchange(taken_, end);
-    return output_.substr(from, end - from);
-  }
-  const std::string& output() const { return output_; }
+  // The station's standard output, when it goes to a pipe.
+  Incoming& output() { return output_; }
 
   // The exit status once the program ended by itself within the limit, else -1.
   int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
@@ -122,27 +103,9 @@ class Station {
   }
 
  private:
-  bool Await(const std::string& text, std::size_t from) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (output_.find(text, from) == std::string::npos) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd watch{out_, POLLIN, 0};
-      if (::poll(&watch, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(out_, buffer, sizeof buffer);
-      if (n <= 0) return false;
-      output_.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-
   pid_t pid_ = -1;
-  int out_ = -1;
   bool ended_ = false;
-  std::string output_;
-  std::size_t taken_ = 0;
+  Incoming output_;
 };
 
 }  // namespace tellarium::testing

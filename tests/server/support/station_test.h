@@ -17,17 +17,8 @@
 
 namespace tellarium::testing {
 
-// A moment of UTC time.
-inline std::time_t UtcTime(int year, int month, int day, int hour, int minute, int second = 0) {
-  std::tm utc{};
-  utc.tm_year = year - 1900;
-  utc.tm_mon = month - 1;
-  utc.tm_mday = day;
-  utc.tm_hour = hour;
-  utc.tm_min = minute;
-  utc.tm_sec = second;
-  return ::timegm(&utc);
-}
+// Noon UTC on 6 December 2026, where the station's clock starts.
+constexpr std::time_t kNoonDecember6 = 1796558400;
 
 // Writes a member's account file through the server.
 inline void SeedMember(Server& server, int16_t account, const std::string& handle, const std::string& password,
@@ -45,7 +36,7 @@ inline void SeedMember(Server& server, int16_t account, const std::string& handl
 
 class StationTest : public ::testing::Test {
  protected:
-  explicit StationTest(std::time_t start = UtcTime(2026, 12, 6, 12, 0)) : clock_(start) {
+  explicit StationTest(std::time_t start = kNoonDecember6) : clock_(start) {
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     platform::SetClock(&clock_);
@@ -59,14 +50,6 @@ class StationTest : public ::testing::Test {
 
   LineState& Line(int l) { return server.lines[static_cast<std::size_t>(l)]; }
   FakeControl& Port(int l) { return server.Port(l); }
-  std::string ErrorLog() const { return ReadFile("error.log"); }
-  // Every message held for the line, oldest first; none are left afterwards.
-  std::vector<std::string> Held(int l) {
-    std::vector<std::string> messages;
-    HeldOutput& held = server.heldOutput[static_cast<std::size_t>(l)];
-    while (held.HasMessage()) messages.push_back(held.TakeFirst());
-    return messages;
-  }
   // Moves the clock and lets due timers run.
   void Advance(int64_t ms) {
     clock_.Advance(ms);
