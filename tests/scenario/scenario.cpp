@@ -35,14 +35,26 @@ std::string Trimmed(std::string text) {
   return text.erase(0, text.find_first_not_of(" \t"));
 }
 
-// Puts defined names in; braces that name nothing are left for the matcher.
+// The brace closing the one at `open`, braces inside counted; npos when none.
+std::size_t MatchingBrace(const std::string& text, std::size_t open) {
+  int depth = 0;
+  for (std::size_t at = open; at < text.size(); ++at) {
+    if (at > 0 && text[at - 1] == '\\') continue;
+    if (text[at] == '{') ++depth;
+    if (text[at] == '}' && --depth == 0) return at;
+  }
+  return std::string::npos;
+}
+
+// Puts defined names in (an argument may hold braces); braces that name
+// nothing are left for the matcher.
 std::string Expand(const std::string& text, const std::map<std::string, std::string>& defines) {
   std::string out = text;
   for (int round = 0; round < 8; ++round) {
     bool changed = false;
     for (std::size_t at = out.find('{'); at != std::string::npos; at = out.find('{', at + 1)) {
       if (at > 0 && out[at - 1] == '\\') continue;
-      const std::size_t close = out.find('}', at);
+      const std::size_t close = MatchingBrace(out, at);
       if (close == std::string::npos) break;
       const auto [name, argument] = FirstWord(out.substr(at + 1, close - at - 1));
       const auto defined = defines.find(name);
@@ -107,6 +119,10 @@ void LoadFile(const std::filesystem::path& path, std::map<std::string, std::stri
       };
       if (verb == "prompted" || verb == "guest" || verb == "member") {
         AddLogin(verb, argument, add);
+      } else if (verb == "asks") {
+        const std::size_t arrow = argument.find(" -> ");
+        add(">", argument.substr(0, arrow) + "\\r");
+        add("<", arrow == std::string::npos ? "" : argument.substr(arrow + 4));
       } else {
         add(verb, argument);
       }
@@ -159,9 +175,9 @@ class ScenarioRun {
       });
     } else if (step.verb == "write") {
       const std::size_t equals = a.find(" = ");
-      const std::string name = a.substr(0, equals);
+      const auto [name, at] = FirstWord(a.substr(0, equals));
       const std::string bytes = ExpectedBytes(a.substr(equals + 3)).Bytes();
-      setup_.push_back([name, bytes] { testing::WriteFile(name, bytes); });
+      setup_.push_back([name, at, bytes] { WriteAt(name, at.empty() ? std::string::npos : std::stoul(at.substr(1)), bytes); });
     } else if (step.verb == "env") {
       environment_.push_back(a);
     } else if (step.verb == "clock") {
@@ -187,6 +203,14 @@ class ScenarioRun {
       return Fail(step, "unknown step");
     }
     return true;
+  }
+
+  // The whole file, or its bytes from an offset on ("user003.qvs @8192").
+  static void WriteAt(const std::string& name, std::size_t offset, const std::string& bytes) {
+    if (offset == std::string::npos) return testing::WriteFile(name, bytes);
+    std::string content = testing::ReadFile(name);
+    content.resize(std::max(content.size(), offset + bytes.size()), '\0');
+    testing::WriteFile(name, content.replace(offset, bytes.size(), bytes));
   }
 
   // "001 Max secret level=1 flags=0,1 mail=2"; "004-021 M# pw" seeds each

@@ -6,7 +6,8 @@
 //     lines 3                         maxLines of config.qvs (default 7)
 //     member 001 Max secret level=1 flags=0,1 mail=2
 //     packet \x016|60|...             a configuration packet applied to config.qvs
-//     write mainmenu.qvs = Menu\r\n   a file in the station's directory
+//     write mainmenu.qvs = Menu\r\n   a file in the station's directory, or its
+//     write user003.qvs @8192 = ...   bytes from an offset on
 //     env TELLARIUM_FAULT_COMMAND=X   in the station's environment
 //     clock x60                       the station's clock runs 60 times as fast
 //     start                           then the steps on the wire:
@@ -15,6 +16,7 @@
 //     A guest 3 / A member 3 001pw    ... and logs in, read up to its own announcement
 //     A > \r\n                        A sends
 //     A < Press <ENTER> To Login.\r\n A reads exactly these bytes next
+//     A asks /T2 -> {SAYS Done.}      A sends "/T2" and CR, then reads the answer
 //     A skips to -->                  A reads up to and including these bytes
 //     A quiet                         A reads nothing for a moment
 //     A closed                        the station hangs up on A, with nothing more
