@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "server/core/server.h"
 
@@ -14,6 +15,11 @@ namespace tellarium {
 std::string& CommandText(Server& server, int16_t line);
 // A mode-4 message and its line break.
 void Answer(Server& server, int16_t line, const std::string& text);
+// The command text from its (n+1)th character on; nothing when it is shorter.
+std::string TextAfter(const std::string& text, std::size_t n);
+// An account typed in a command: three characters reading as a positive
+// number, or "000" for the SysOp.
+bool IsMemberNumber(std::string_view digits);
 
 // screens.cpp: "?", "*?", "I" and the information screens.
 void MainMenuCommand(Server& server, int16_t line);
@@ -37,5 +43,14 @@ void PrivateBeepCommand(Server& server, int16_t line);
 void LoginBeepCommand(Server& server, int16_t line);
 void QuitCommand(Server& server, int16_t line);
 void PostCommand(Server& server, int16_t line);
+
+// chat_places.cpp: channels, private messages, private chat and conferences.
+void TuneCommand(Server& server, int16_t line);
+void PrivateMessageCommand(Server& server, int16_t line);
+void ChatOrConferenceCommand(Server& server, int16_t line);
+
+// mail_and_slots.cpp: e-mail and the message slots.
+void EmailCommand(Server& server, int16_t line);
+void MessageSlotCommand(Server& server, int16_t line);
 
 }  // namespace tellarium

@@ -1,5 +1,6 @@
 // The command interpreter: a line typed with a leading "/" is recognised by
 // its first two letters, else by its first one, and its handler answers.
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <string>
@@ -8,15 +9,10 @@
 #include "server/commands/command_groups.h"
 #include "server/core/planted_faults.h"
 #include "server/core/server.h"
+#include "server/core/text_fields.h"
 
 namespace tellarium {
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
 
 template <std::size_t N>
 const Server::Command* Find(const std::array<Server::Command, N>& commands, std::string_view code) {
@@ -55,9 +51,9 @@ const Server::Command* Server::SelectCommand(std::string_view commandText) {
       {"BL", "login beep", &LoginBeepCommand},
   }};
   static constexpr std::array<Command, 18> kOneLetter = {{
-      {"P", "private message", &CommandNotBuilt},
+      {"P", "private message", &PrivateMessageCommand},
       {"G", "give level, time or protection", &CommandNotBuilt},
-      {"C", "private chat or conference", &CommandNotBuilt},
+      {"C", "private chat or conference", &ChatOrConferenceCommand},
       {"V", "temporary validation", &CommandNotBuilt},
       {"B", "beeps", &BeepsCommand},
       {"F", "line spacing", &LineSpacingCommand},
@@ -65,11 +61,11 @@ const Server::Command* Server::SelectCommand(std::string_view commandText) {
       {"Q", "quit", &QuitCommand},
       {"H", "handle", &HandleCommand},
       {"S", "online list or autobiography", &ShowCommand},
-      {"T", "tune to a channel", &CommandNotBuilt},
+      {"T", "tune to a channel", &TuneCommand},
       {"I", "information screens", &InformationCommand},
       {"K", "kill a line", &CommandNotBuilt},
-      {"E", "e-mail", &CommandNotBuilt},
-      {"M", "message slots", &CommandNotBuilt},
+      {"E", "e-mail", &EmailCommand},
+      {"M", "message slots", &MessageSlotCommand},
       {"R", "remote and link lines", &CommandNotBuilt},
       {"?", "main menu", &MainMenuCommand},
       {"L", "last callers", &LastCallersCommand},
@@ -104,6 +100,12 @@ std::string& CommandText(Server& server, int16_t line) { return server.InputLine
 
 void Answer(Server& server, int16_t line, const std::string& text) {
   server.send(line, kStationMode, text + server.lineBreak);
+}
+
+std::string TextAfter(const std::string& text, std::size_t n) { return text.substr(std::min(n, text.size())); }
+
+bool IsMemberNumber(std::string_view digits) {
+  return digits.size() == 3 && (digits == kSysOpAccount || LeadingNumber(digits) > 0);
 }
 
 }  // namespace tellarium

@@ -19,12 +19,6 @@ constexpr int16_t kLastAccount = kAccountCount - 1;
 constexpr char kAutobiographyMark = '|';
 constexpr int16_t kAddressListLevel = 1;
 
-// A member number typed after "S": three characters reading as a positive
-// number, or "000" for the SysOp.
-bool IsMemberNumber(std::string_view digits) {
-  return digits.size() == 3 && (digits == kSysOpAccount || LeadingNumber(digits) > 0);
-}
-
 // "#1(C1]:Max) #012": how a line begins in the lists of who is online.
 std::string ListedLine(Server& server, int16_t l) {
   const LineState& state = server.LineAt(l);
@@ -148,7 +142,7 @@ void AddressListCommand(Server& server, int16_t line) {
     if (state.status <= kLoggingIn) continue;
     text += ListedLine(server, l) + "@" + Server::ConnectionText(state) + br;
   }
-  server.send(line, kChatMode, text + ListFooter(server));
+  server.send(line, kStationMode, text + ListFooter(server));
 }
 
 }  // namespace tellarium

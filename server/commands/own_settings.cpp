@@ -15,9 +15,6 @@ constexpr int16_t kOtherHandleLevel = 3;
 
 bool IsLineDigit(char c) { return c >= '1' && c <= '9'; }
 
-// The command text from its (n+1)th character on; nothing when it is shorter.
-std::string TextAfter(const std::string& text, std::size_t n) { return text.substr(std::min(n, text.size())); }
-
 void OtherHandle(Server& server, int16_t line) {
   if (!Server::Clearance(kOtherHandleLevel, server.LineAt(line).level)) {
     return server.Response(kInsufficientClearance, line);

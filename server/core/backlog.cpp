@@ -11,7 +11,7 @@ namespace tellarium {
 namespace {
 
 // What the sender's place means for the chat users it reaches.
-enum class ChatRoute { kChannel, kPrivateChat, kNone };
+enum class ChatRoute { kChannel, kConference, kPrivateChat, kNone };
 
 // Channel marks of a multi-channel link by the channel's position in its
 // linkChannels; the first position has none.
@@ -24,8 +24,8 @@ bool IsLink(const LineState& line) { return line.status == kDDialLink || line.st
 ChatRoute RouteOf(const LineState& sender) {
   if (sender.status == kDDialLink && sender.substate <= kQvlLink) return ChatRoute::kChannel;
   switch (sender.substate) {
-    case kOnChannel:
-    case kInConference: return ChatRoute::kChannel;
+    case kOnChannel: return ChatRoute::kChannel;
+    case kInConference: return ChatRoute::kConference;
     case kInPrivateChat: return ChatRoute::kPrivateChat;
     default: return ChatRoute::kNone;
   }
@@ -90,23 +90,34 @@ void DeliverPrivateChat(Server& server, Distribution& message) {
   if (partner != message.sender) server.heldOutput[static_cast<std::size_t>(message.sender)].Append(held);
 }
 
+// True when a chat line from the sender's place reaches line t: the same
+// ordinary channel, or the same conference.
+bool SharesPlace(const Distribution& message, const LineState& t) {
+  const bool inConference = t.substate == kInConference;
+  if (t.substate == kInPrivateChat || inConference != (message.route == ChatRoute::kConference)) return false;
+  return t.channel == message.channel;
+}
+
+// Chat lines stay in the sender's place; every other message (posts, notices)
+// reaches every chat user, also from private chat or a conference.
 void DeliverToChatUser(Server& server, Distribution& message, int16_t t) {
-  switch (message.route) {
-    case ChatRoute::kChannel:
-      if (message.cmd != kChatMode || server.LineAt(t).channel == message.channel) {
-        server.heldOutput[static_cast<std::size_t>(t)].Append(
-            server.FormatOutput(t, message.cmd, message.text + HeldOutput::kEndMark));
-      }
-      break;
-    case ChatRoute::kPrivateChat:
-      if (!message.privateChatDelivered) DeliverPrivateChat(server, message);
-      break;
-    case ChatRoute::kNone: break;
+  if (message.route == ChatRoute::kNone) return;
+  if (message.route == ChatRoute::kPrivateChat && message.cmd == kChatMode) {
+    if (!message.privateChatDelivered) DeliverPrivateChat(server, message);
+    return;
+  }
+  if (message.cmd != kChatMode || SharesPlace(message, server.LineAt(t))) {
+    server.heldOutput[static_cast<std::size_t>(t)].Append(
+        server.FormatOutput(t, message.cmd, message.text + HeldOutput::kEndMark));
   }
 }
 
+// Private chat and conferences never leave the station.
 void DeliverToDDialLink(Server& server, const Distribution& message, int16_t t) {
-  if (message.guestSender || message.cmd != kChatMode) return;
+  if (message.guestSender || message.cmd != kChatMode || message.route == ChatRoute::kPrivateChat ||
+      message.route == ChatRoute::kConference) {
+    return;
+  }
   const LineState& link = server.LineAt(t);
   const std::string& text = message.linkText;
   const std::string& br = server.lineBreak;

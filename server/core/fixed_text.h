@@ -12,6 +12,8 @@ namespace tellarium {
 std::string_view TrimLeft(std::string_view text);
 std::string_view TrimRight(std::string_view text);
 std::string_view Trim(std::string_view text);
+// ASCII letters in upper case; other bytes as they are.
+std::string Upper(std::string_view text);
 
 template <std::size_t N>
 class FixedText {

@@ -142,6 +142,12 @@ class Server : public ServerTables {
   void MoveToChannel(int16_t line, int32_t channel);
   void LeaveChannel(int16_t line);
   void CountChannelUsers();
+  bool InConference(int16_t line, int32_t number);
+  ConferenceInfo& ConferenceAt(int32_t number);
+  // Takes a chat user out of private chat or a conference, telling the
+  // partner or the conference, onto `landing` (0: its own channel after
+  // private chat, channel 1 after a conference). Every route out goes here.
+  void LeavePlace(int16_t line, int32_t landing = 0);
 
   // session/logoff.cpp, session/loginout.cpp: the single exit of every line.
   void lgoff(int16_t line);

@@ -26,6 +26,8 @@ constexpr int kScreenLines = 50;         // lines per screen table
 constexpr int kAccountFlagCount = 11;
 constexpr int kScreenFormLines = 33;     // lines 0..32 have a telnet screen form
 constexpr int kScreenFormFields = 25;    // fields per form
+constexpr int kConferenceCount = 500;    // conference numbers 500..999
+constexpr int32_t kFirstConference = 500;
 
 // Account flag positions (UserRecord::flags, LineState::accountFlags).
 enum AccountFlag : int {
@@ -57,7 +59,7 @@ struct LineState {
   bool clientFlag1 = false;
   bool clientFlag2 = false;
   bool clientFlag3 = false;
-  int16_t pairedLine = 0;
+  int16_t pairedLine = -1;  // none: -1, since 0 is a line
   FixedText<15> linkChannels;
   int16_t lineType = 0;
   bool lineSpacing = false;
@@ -182,6 +184,13 @@ struct EmailRecord {
   FixedText<256> body;
 };
 
+// A named conference; entry k is conference number 500 + k.
+struct ConferenceInfo {
+  FixedText<15> name;  // as typed, cut to 15 characters
+  int16_t number = 0;
+  bool inUse = false;
+};
+
 // One of the four screen files, line k at lines[k-1], each ending in lineBreak.
 struct ScreenTable {
   std::array<std::string, kScreenLines> lines;
@@ -223,6 +232,7 @@ struct ServerTables {
 
   ServerConfig config;
   std::array<ChannelInfo, kChannelCount> channels;  // channel c at index c-1
+  std::array<ConferenceInfo, kConferenceCount> conferences;
 
   std::array<AccountIndexEntry, kAccountCount> accountIndex;
   int16_t accountCount = 0;

@@ -122,6 +122,7 @@ void Server::lgoff(int16_t line) {
   // arriving meanwhile gets another line.
   const bool known = line >= 0 && line < kLineCount;
   if (known) ++ConnectionAt(line).logoffsUnderWay;
+  trap([&] { LeavePlace(line); });
   trap([&] { StampLastCall(*this); });
   trap([&] {
     if (LineAt(line).substate == kNormalLogoff) send(line, kStationMode, "Thank you for using Tellarium!");

@@ -14,8 +14,6 @@ constexpr std::string_view kSignKeys = "!@#$%&*()<";
 constexpr int16_t kFirstLetterRecord = 11;
 constexpr int16_t kFirstSignRecord = 37;
 
-char UpperCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The current slot number is one byte; a key that is not one gives -1, which
 // does not fit.
 uint8_t SlotNumberOf(std::string_view key) {
@@ -48,7 +46,7 @@ void WriteSystemSlot(Server& server, std::string_view key, std::string_view titl
 
 int16_t Server::Sltchk(std::string_view i) {
   if (i.size() != 1) return -1;
-  const char key = UpperCase(i[0]);
+  const char key = Upper(i)[0];
   if (key >= '0' && key <= '9') return static_cast<int16_t>(key - '0' + 1);
   if (key >= 'A' && key <= 'Z') return static_cast<int16_t>(key - 'A' + kFirstLetterRecord);
   const auto sign = kSignKeys.find(key);

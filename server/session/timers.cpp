@@ -69,13 +69,19 @@ void StartNewDayIfDue(Server& server, double& day) {
   server.config.callsToday = 0;
 }
 
-// Line #0 never times out, nor does a line given unlimited time.
+// Line #0 never times out, nor does a line given unlimited time. A line
+// marked in private chat or a conference leaves it first: those leave notices
+// are all that marking sends.
 void CountMinuteOnline(Server& server, int16_t l) {
   LineState& line = server.LineAt(l);
   if (line.status != kOffline) line.onlineTime += 1;
   if (l == 0 || line.unlimitedTime) return;
   const std::optional<int16_t> limit = TimeLimitOf(line, server.config.timeLimits);
-  if (limit && line.onlineTime > *limit) line.substate = TimeUpSubstate(line.status);
+  if (!limit || line.onlineTime <= *limit) return;
+  const int16_t status = line.status;
+  server.LeavePlace(l);
+  LineState& marked = server.LineAt(l);
+  if (marked.status == status) marked.substate = TimeUpSubstate(status);
 }
 
 }  // namespace
@@ -121,14 +127,11 @@ void Server::RememberStartDay() {
   window.timeoutTimerDay = startDay;
 }
 
-// Marking is silent: the line hears of it at its next input (TmeOut). A line
-// that leaves private chat or a conference by being marked is back on its
-// channel, hence the recount.
+// Marking is silent: the line hears of it at its next input (TmeOut).
 void Server::OnlineTimerTick() {
   const ErrorTrap trap = Trap("OnlineTimer");
   trap([&] { StartNewDayIfDue(*this, startDay); });
   for (int16_t l = 0; l <= config.maxLines; ++l) trap([&] { CountMinuteOnline(*this, l); });
-  trap([&] { CountChannelUsers(); });
 }
 
 // Every chat user hears of it, the marked one included; each further line the
