@@ -63,9 +63,10 @@ TEST_F(Session, EventsWhileALineLogsInOrOffFindItWhereItsCallerLeft) {
 }
 
 // Chat users of the channel hold the backlog; D-Dial links get it at once, line-
-// coded and marked by the channel's place among theirs. The first place sends.
+// coded and marked by the channel's place among theirs; private chat stays
+// between the pair. The first place sends.
 TEST_F(Session, TheBacklogGoesWhereTheSendersPlaceLeads) {
-  struct Placed { int16_t line, status, substate; int32_t channel; const char* links = ""; };
+  struct Placed { int16_t line, status, substate; int32_t channel; const char* links = ""; int16_t paired = -1; };
   struct Route { std::vector<Placed> places; std::string text; std::map<int16_t, std::string> heard; };
   const Route routes[] = {
       {{{1, kChatUser, 0, 1}, {2, kChatUser, 0, 2}, {5, kLoggingIn, 1, 1}}, "#1 hi", {{1, "#1 hi"}}},
@@ -75,11 +76,17 @@ TEST_F(Session, TheBacklogGoesWhereTheSendersPlaceLeads) {
       {{{1, kDDialLink, kDdlLink, 1, "1"}, {2, kDDialLink, kDclLink, 1, "12"}, {3, kDDialLink, kDDialTimeLimit, 1, "1"},
         {4, kChatUser, 0, 1}},
        "1#A hi#B", {{2, "1#10 hi#B\r\n"}, {4, "1#A hi#B"}}},
+      {{{1, kChatUser, kInPrivateChat, 1, "", 2}, {2, kChatUser, kInPrivateChat, 1, "", 1},
+        {3, kDDialLink, kDdlLink, 1, "1"}, {4, kChatUser, 0, 1}},
+       "#1 psst", {{1, "#1 psst\r\n"}, {2, "#1 psst\r\n"}}},
   };
   for (const Route& route : routes) {
     SCOPED_TRACE(route.text);
     for (int16_t l = 0; l <= 7; ++l) server.ResetLine(l);
-    for (const Placed& p : route.places) Place(p.line, p.status, p.substate, p.channel).linkChannels = p.links;
+    for (const Placed& p : route.places) {
+      LineState& placed = Place(p.line, p.status, p.substate, p.channel);
+      std::tie(placed.linkChannels, placed.pairedLine) = std::tuple(p.links, p.paired);
+    }
     server.backlog(kChatMode, route.text, route.places[0].line);
     for (int16_t l = 0; l <= 7; ++l) {
       std::string heard = Port(l).TakeSent();
