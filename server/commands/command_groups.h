@@ -53,4 +53,21 @@ void ChatOrConferenceCommand(Server& server, int16_t line);
 void EmailCommand(Server& server, int16_t line);
 void MessageSlotCommand(Server& server, int16_t line);
 
+// sysop.cpp: the operators' commands and the editor data of the graphical client.
+void KillCommand(Server& server, int16_t line);
+void GiveCommand(Server& server, int16_t line);
+void ValidateCommand(Server& server, int16_t line);
+void RemoteCommand(Server& server, int16_t line);
+void ForceChannelCommand(Server& server, int16_t line);
+void ViewLogCommand(Server& server, int16_t line);
+void ResetLogCommand(Server& server, int16_t line);
+void ReloadFilesCommand(Server& server, int16_t line);
+void StationIdCommand(Server& server, int16_t line);
+void OutdialCommand(Server& server, int16_t line);
+void SlotEditorCommand(Server& server, int16_t line);
+void ChannelEditorCommand(Server& server, int16_t line);
+void StationEditorCommand(Server& server, int16_t line);
+void LineEditorCommand(Server& server, int16_t line);
+void UserEditorCommand(Server& server, int16_t line);
+
 }  // namespace tellarium

@@ -22,29 +22,26 @@ const Server::Command* Find(const std::array<Server::Command, N>& commands, std:
   return nullptr;
 }
 
-// Commands whose handlers are not in this station yet are not recognised.
-void CommandNotBuilt(Server& server, int16_t line) { server.Response(kUnrecognizedCommand, line); }
-
 }  // namespace
 
 // Codes are compared whole, so the order within a table does not matter.
 const Server::Command* Server::SelectCommand(std::string_view commandText) {
   static constexpr std::array<Command, 19> kTwoLetter = {{
       {"PS", "post to the chat backlog", &PostCommand},
-      {"LF", "reload the data files", &CommandNotBuilt},
-      {"T#", "force a line's channel", &CommandNotBuilt},
+      {"LF", "reload the data files", &ReloadFilesCommand},
+      {"T#", "force a line's channel", &ForceChannelCommand},
       {"SM", "member list, first page", &MemberListCommand},
       {"SC", "member list, next page", &MemberListContinueCommand},
-      {"AM", "message-slot editor data", &CommandNotBuilt},
-      {"AA", "user editor data", &CommandNotBuilt},
-      {"AC", "channel editor data", &CommandNotBuilt},
-      {"AI", "station editor data", &CommandNotBuilt},
-      {"AZ", "line editor data", &CommandNotBuilt},
-      {"LK", "reset the system log", &CommandNotBuilt},
-      {"LR", "show the system log", &CommandNotBuilt},
+      {"AM", "message-slot editor data", &SlotEditorCommand},
+      {"AA", "user editor data", &UserEditorCommand},
+      {"AC", "channel editor data", &ChannelEditorCommand},
+      {"AI", "station editor data", &StationEditorCommand},
+      {"AZ", "line editor data", &LineEditorCommand},
+      {"LK", "reset the system log", &ResetLogCommand},
+      {"LR", "show the system log", &ViewLogCommand},
       {"ST", "time and date", &TimeCommand},
       {"S#", "address list", &AddressListCommand},
-      {"SP", "station identification to the links", &CommandNotBuilt},
+      {"SP", "station identification to the links", &StationIdCommand},
       {"UI", "set the autobiography", &AutobiographyCommand},
       {"*?", "sysop menu", &SysopMenuCommand},
       {"BP", "private-message beep", &PrivateBeepCommand},
@@ -52,21 +49,21 @@ const Server::Command* Server::SelectCommand(std::string_view commandText) {
   }};
   static constexpr std::array<Command, 18> kOneLetter = {{
       {"P", "private message", &PrivateMessageCommand},
-      {"G", "give level, time or protection", &CommandNotBuilt},
+      {"G", "give level, time or protection", &GiveCommand},
       {"C", "private chat or conference", &ChatOrConferenceCommand},
-      {"V", "temporary validation", &CommandNotBuilt},
+      {"V", "temporary validation", &ValidateCommand},
       {"B", "beeps", &BeepsCommand},
       {"F", "line spacing", &LineSpacingCommand},
-      {"Z", "outdial address", &CommandNotBuilt},
+      {"Z", "outdial address", &OutdialCommand},
       {"Q", "quit", &QuitCommand},
       {"H", "handle", &HandleCommand},
       {"S", "online list or autobiography", &ShowCommand},
       {"T", "tune to a channel", &TuneCommand},
       {"I", "information screens", &InformationCommand},
-      {"K", "kill a line", &CommandNotBuilt},
+      {"K", "kill a line", &KillCommand},
       {"E", "e-mail", &EmailCommand},
       {"M", "message slots", &MessageSlotCommand},
-      {"R", "remote and link lines", &CommandNotBuilt},
+      {"R", "remote and link lines", &RemoteCommand},
       {"?", "main menu", &MainMenuCommand},
       {"L", "last callers", &LastCallersCommand},
   }};

@@ -102,7 +102,7 @@ ConfigGroup OptionsGroup(Server& server) {
 }
 
 // The current message slot. Its key goes out as the last character of the
-// current line's input and comes back as the first field.
+// asking line's input (the index) and comes back as the first field.
 ConfigGroup SlotGroup(Server& server, PacketTarget& target) {
   MessageSlot& slot = server.currentSlot;
   ConfigGroup group;
@@ -112,8 +112,8 @@ ConfigGroup SlotGroup(Server& server, PacketTarget& target) {
     slot.date = kSlotBaseDate;
   };
   group.fields = {
-      {[&server] {
-         const std::string& input = server.InputLineAt(server.currentLine);
+      {[&server, &target] {
+         const std::string& input = server.InputLineAt(target.index);
          return input.empty() ? std::string() : input.substr(input.size() - 1);
        },
        [&target](const std::string& f) { target.slotKey = f; }},

@@ -114,6 +114,7 @@ class Server : public ServerTables {
   // `a` as it is.
   void SysLog(int16_t anal, std::string_view a);
   void LoadSystemLog(const ErrorTrap& trap);
+  void ResetSystemLog();  // empty, and no file until the next entry
 
   // core/backlog.cpp: `a` from line `curlin` to the others: chat users
   // through their held output, D-Dial links at once in line-code form.
@@ -197,6 +198,8 @@ class Server : public ServerTables {
   void FromDDL(std::string a, int16_t lneorg, int16_t cd);
   void FromQVS(std::string a, int16_t dest, int16_t cmd);
   void ToQVS(int16_t lneorg, std::string a);
+  // links/station_id.cpp: the station's identification to chat users and links.
+  void StationID();
 
   // ---- Sysop console -----------------------------------------------------------
   // console/status_display.cpp: rebuilds txtLines and shows it on the

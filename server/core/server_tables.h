@@ -216,6 +216,8 @@ struct ServerTables {
   std::string lineBreak;
 
   int16_t currentLine = 0;
+  std::string outdialAddress;  // where "R" d "T" dials out
+  int16_t outdialPort = 23;
   double startDay = 0;  // day count of the start date
   bool debugMode = false;
   std::string workText;

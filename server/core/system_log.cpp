@@ -1,5 +1,6 @@
 // The system log: a rolling table of entries mirrored to qvtalk.log after
 // every entry, and its loading at start.
+#include <filesystem>
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -61,6 +62,14 @@ void Server::SysLog(int16_t anal, std::string_view a) {
   trap([&] { entry = SystemLogEntry(*this, anal, a); });
   trap([&] { StoreLogEntry(*this, std::move(entry)); });
   trap([&] { WriteSystemLogFile(*this); });
+}
+
+void Server::ResetSystemLog() {
+  Trap("SysLog")([&] {
+    for (std::string& entry : systemLog) entry.clear();
+    logCount = 0;
+    if (FileExists(kSystemLogFile)) std::filesystem::remove(kSystemLogFile);
+  });
 }
 
 // Reads at most the lines the log keeps. The counter ends one past them, so

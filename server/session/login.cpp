@@ -236,6 +236,8 @@ void StartSession(Server& server, int16_t line) {
   state.replyAccount = -1;
   state.pairedLine = -1;
   state.mailReadIndex = 0;
+  state.unlimitedTime = false;
+  state.editAccount.clear();
   server.memberListPosition[static_cast<std::size_t>(line)] = 0;
   state.loginAnnounced = state.logoffAnnounced = false;
   state.onlineTime = 0;

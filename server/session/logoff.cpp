@@ -163,6 +163,8 @@ void Server::ResetLine(int16_t line) {
   state.clientVersion = "V2.00";
   state.remoteAddress = "";
   state.killProtected = false;
+  state.unlimitedTime = false;
+  state.editAccount.clear();
   state.sgaPending = true;
   state.sgaAgreed = false;
   state.echoRequested = true;

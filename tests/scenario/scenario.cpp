@@ -177,7 +177,8 @@ class ScenarioRun {
       const std::size_t equals = a.find(" = ");
       const auto [name, at] = FirstWord(a.substr(0, equals));
       const std::string bytes = ExpectedBytes(a.substr(equals + 3)).Bytes();
-      setup_.push_back([name, at, bytes] { WriteAt(name, at.empty() ? std::string::npos : std::stoul(at.substr(1)), bytes); });
+      auto write = [name, at, bytes] { WriteAt(name, at.empty() ? std::string::npos : std::stoul(at.substr(1)), bytes); };
+      station_ ? write() : setup_.push_back(write);
     } else if (step.verb == "env") {
       environment_.push_back(a);
     } else if (step.verb == "clock") {
@@ -345,14 +346,17 @@ class ScenarioRun {
     return Fail(step, "found: " + Escaped(at.substr(0, expected.Bytes().size() + 8)));
   }
 
+  // Whole lines of the system log, one after another, from a line's start.
   bool LogStep(const Step& step) {
-    const ExpectedBytes expected(step.argument + "\\r");
-    std::istringstream log(testing::ReadFile("qvtalk.log"));
-    for (std::string line; std::getline(log, line);) {
+    const std::string& a = step.argument;
+    const ExpectedBytes expected(a.ends_with("\\r\\n") ? a : a + "\\r\\n");
+    const std::string log = testing::ReadFile("qvtalk.log");
+    for (std::size_t at = 0; at < log.size(); at = log.find('\n', at) + 1) {
       std::size_t length = 0;
-      if (expected.Match(line, length) == ExpectedBytes::Outcome::kMatched && length == line.size()) return true;
+      if (expected.Match(log.substr(at), length) == ExpectedBytes::Outcome::kMatched) return true;
+      if (log.find('\n', at) == std::string::npos) break;
     }
-    return Fail(step, "qvtalk.log holds:\n" + Escaped(testing::ReadFile("qvtalk.log")));
+    return Fail(step, "qvtalk.log holds:\n" + Escaped(log));
   }
 
   const Scenario& scenario_;

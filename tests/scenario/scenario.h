@@ -7,7 +7,7 @@
 //     member 001 Max secret level=1 flags=0,1 mail=2
 //     packet \x016|60|...             a configuration packet applied to config.qvs
 //     write mainmenu.qvs = Menu\r\n   a file in the station's directory, or its
-//     write user003.qvs @8192 = ...   bytes from an offset on
+//     write user003.qvs @8192 = ...   bytes from an offset on (after start: at once)
 //     env TELLARIUM_FAULT_COMMAND=X   in the station's environment
 //     clock x60                       the station's clock runs 60 times as fast
 //     start                           then the steps on the wire:
@@ -24,7 +24,7 @@
 //     wait 31                         station seconds pass
 //     file user001.qvs @292 = {i16 4} a data file's bytes at an offset
 //     file lastcalls.qvs size 610
-//     log {DAY} {HM} ?:N/A - Logged off.   a line of the system log
+//     log {DAY} {HM} ?:N/A - Logged off.   whole lines of the system log, in a row
 //     errors = Routine: ...           error.log, whole ("errors =" alone: none)
 //     console < Loading...\r\n        the station's standard output (a pipe), as
 //     console skips to ...            for a caller
