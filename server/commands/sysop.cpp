@@ -24,16 +24,6 @@ constexpr int16_t kDefaultOutdialPort = 23;
 constexpr std::string_view kStationEditorVersion = "V2.02";
 constexpr std::string_view kUserEditorVersion = "V2.10";
 
-enum ConfigGroupNumber : int16_t {
-  kChannelGroup = 0,
-  kLineGroup = 1,
-  kStationTextsGroup = 2,
-  kOptionsGroup = 3,
-  kSlotGroup = 4,
-  kPortsGroup = 5,
-  kTimeLimitsGroup = 6,
-};
-
 bool Cleared(Server& server, int16_t line, int16_t required) {
   return Server::Clearance(required, server.LineAt(line).level);
 }
@@ -117,9 +107,16 @@ void ForceTwoChannelLink(Server& server, int16_t line, int16_t target, const std
 }
 
 // "Assembling Data..." and one configuration group for the caller's client.
+// The answer lets events run, so a slot is read only after it.
 void SendEditorData(Server& server, int16_t line, int16_t group, int16_t index, const std::string& entry) {
   Answer(server, line, "Assembling Data...");
-  server.send(line, kEditorDataMode, server.CFGAssemble(group, index));
+  std::string packet;
+  {
+    const SharedBufferHold hold;
+    if (group == kSlotGroup) server.ReadSlot(CommandText(server, line).substr(2, 1));  // "AM" and the key
+    packet = server.CFGAssemble(group, index);
+  }
+  server.send(line, kEditorDataMode, packet);
   Log(server, line, entry);
 }
 
@@ -303,9 +300,7 @@ void SlotEditorCommand(Server& server, int16_t line) {
   if (!Cleared(server, line, kSysOpLevel)) return server.Response(kUnrecognizedCommand, line);
   const std::string& text = CommandText(server, line);
   if (text.size() < 3) return server.Response(kInvalidFormat, line);
-  const std::string key = text.substr(2, 1);
-  server.ReadSlot(key);
-  SendEditorData(server, line, kSlotGroup, line, "Changed /M" + key + ".");
+  SendEditorData(server, line, kSlotGroup, line, "Changed /M" + text.substr(2, 1) + ".");
 }
 
 void ChannelEditorCommand(Server& server, int16_t line) {

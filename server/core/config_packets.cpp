@@ -23,16 +23,6 @@ struct PacketTarget {
   std::string slotKey;  // group 4
 };
 
-enum ConfigGroupNumber : int16_t {
-  kChannelGroup = 0,
-  kLineGroup = 1,
-  kStationTextsGroup = 2,
-  kOptionsGroup = 3,
-  kSlotGroup = 4,
-  kPortsGroup = 5,
-  kTimeLimitsGroup = 6,
-};
-
 constexpr char kPacketStart = '\x01';
 
 int16_t DigitValue(char c) { return c >= '0' && c <= '9' ? static_cast<int16_t>(c - '0') : int16_t{0}; }

@@ -30,6 +30,17 @@ inline constexpr std::string_view kServerVersion = "V1.40M";
 // line's event could overwrite them (debug builds check).
 using SharedBufferHold = platform::NoPumpScope;
 
+// The groups of a configuration packet (CFGAssemble, cfgparse).
+enum ConfigGroupNumber : int16_t {
+  kChannelGroup = 0,
+  kLineGroup = 1,
+  kStationTextsGroup = 2,
+  kOptionsGroup = 3,
+  kSlotGroup = 4,
+  kPortsGroup = 5,
+  kTimeLimitsGroup = 6,
+};
+
 // Makes the component behind each telnet control.
 using ControlFactory = std::function<std::unique_ptr<platform::Component>()>;
 
@@ -65,7 +76,8 @@ class Server : public ServerTables {
   void WriteConfigRecord(int32_t number);
   void WriteChannelRecord(int channel);
 
-  // core/config_packets.cpp
+  // core/config_packets.cpp: index names the channel (group 0), the line
+  // (group 1), or the line that asked for the slot (group 4).
   std::string CFGAssemble(int16_t group, int16_t index);
   void cfgparse(std::string a);
 
