@@ -165,6 +165,9 @@ void PrivateMessageCommand(Server& server, int16_t line) {
       server.workText.clear();
       return Answer(server, line, "/P Sent.");
     }
+    case kDDialLink:
+      CommandText(server, line) = TextAfter(text, 1);
+      return server.ToDDL(line);
     default: return server.Response(kUnrecognizedCommand, line);
   }
 }

@@ -17,9 +17,6 @@ std::string& CommandText(Server& server, int16_t line);
 void Answer(Server& server, int16_t line, const std::string& text);
 // The command text from its (n+1)th character on; nothing when it is shorter.
 std::string TextAfter(const std::string& text, std::size_t n);
-// An account typed in a command: three characters reading as a positive
-// number, or "000" for the SysOp.
-bool IsMemberNumber(std::string_view digits);
 
 // screens.cpp: "?", "*?", "I" and the information screens.
 void MainMenuCommand(Server& server, int16_t line);
@@ -57,7 +54,9 @@ void MessageSlotCommand(Server& server, int16_t line);
 void KillCommand(Server& server, int16_t line);
 void GiveCommand(Server& server, int16_t line);
 void ValidateCommand(Server& server, int16_t line);
-void RemoteCommand(Server& server, int16_t line);
+// "R" d "L" and "R" d "K", on the line the remote dispatch resolved.
+void RelogCommand(Server& server, int16_t line, int16_t target);
+void ProtectionCommand(Server& server, int16_t line, int16_t target);
 void ForceChannelCommand(Server& server, int16_t line);
 void ViewLogCommand(Server& server, int16_t line);
 void ResetLogCommand(Server& server, int16_t line);
@@ -69,5 +68,8 @@ void ChannelEditorCommand(Server& server, int16_t line);
 void StationEditorCommand(Server& server, int16_t line);
 void LineEditorCommand(Server& server, int16_t line);
 void UserEditorCommand(Server& server, int16_t line);
+
+// remote.cpp: "R" d and a letter: remote a line as a link, relog, protect.
+void RemoteCommand(Server& server, int16_t line);
 
 }  // namespace tellarium

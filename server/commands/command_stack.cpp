@@ -101,8 +101,4 @@ void Answer(Server& server, int16_t line, const std::string& text) {
 
 std::string TextAfter(const std::string& text, std::size_t n) { return text.substr(std::min(n, text.size())); }
 
-bool IsMemberNumber(std::string_view digits) {
-  return digits.size() == 3 && (digits == kSysOpAccount || LeadingNumber(digits) > 0);
-}
-
 }  // namespace tellarium

@@ -113,7 +113,7 @@ void TimeCommand(Server& server, int16_t line) {
 // "S" with a member number shows that member; anything else, who is online.
 void ShowCommand(Server& server, int16_t line) {
   const std::string text = CommandText(server, line);
-  if (text.size() == 4 && IsMemberNumber(std::string_view(text).substr(1))) {
+  if (text.size() == 4 && Server::MemberNumber(std::string_view(text).substr(1))) {
     return Autobiography(server, line, ToInt16(LeadingNumber(std::string_view(text).substr(1))));
   }
   OnlineList(server, line);

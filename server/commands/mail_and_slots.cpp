@@ -86,7 +86,7 @@ void MailStatus(Server& server, int16_t line, int16_t acc) {
 void SendEmail(Server& server, int16_t line) {
   const std::string text = CommandText(server, line);
   const std::string digits = text.substr(1, 3);
-  if (!IsMemberNumber(digits)) return server.Response(kInvalidUserAccount, line);
+  if (!Server::MemberNumber(digits)) return server.Response(kInvalidUserAccount, line);
   const int16_t acc = AccountOf(digits);
   UserRecord recipient;
   {
@@ -196,7 +196,7 @@ void EmailCommand(Server& server, int16_t line) {
   if (text.size() == 1) return ReadEmail(server, line);
   if (!state.accountFlags[kFlagInUse]) return Answer(server, line, "Use restricted. Contact your SysOp.");
   const std::string code = Upper(text.substr(0, 2));
-  if (code == "EC" && IsMemberNumber(text.substr(2, 3))) return MailStatus(server, line, AccountOf(text.substr(2, 3)));
+  if (code == "EC" && Server::MemberNumber(text.substr(2, 3))) return MailStatus(server, line, AccountOf(text.substr(2, 3)));
   if (code == "ER") text = "E" + Server::afix(state.replyAccount) + TextAfter(text, 2);
   SendEmail(server, line);
 }

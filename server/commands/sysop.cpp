@@ -214,17 +214,6 @@ void ProtectionCommand(Server& server, int16_t line, int16_t target) {
   Log(server, line, "Removed /K Protection from " + server.LogId(target) + ".");
 }
 
-// "R" d and a letter; the link letters come with the link commands.
-void RemoteCommand(Server& server, int16_t line) {
-  const std::string& text = CommandText(server, line);
-  const char what = text.size() >= 3 ? Upper(text.substr(2, 1))[0] : '\0';
-  if (what != 'L' && what != 'K') return server.Response(kUnrecognizedCommand, line);
-  const int16_t target = TargetAt(server, line, 1);
-  if (target < 0) return server.Response(kInvalidLine, line);
-  if (what == 'L') return RelogCommand(server, line, target);
-  ProtectionCommand(server, line, target);
-}
-
 // "T#" d channels.
 void ForceChannelCommand(Server& server, int16_t line) {
   if (!Cleared(server, line, kOperatorLevel)) return server.Response(kInsufficientClearance, line);

@@ -172,6 +172,7 @@ class Server : public ServerTables {
   bool LoggingOff(int16_t line);
   void Loginout(int16_t li, int16_t md);
   static bool MemberAccount(const FixedText<3>& account);  // "000" or a positive number
+  static bool MemberNumber(std::string_view digits);       // the same, typed as three characters
   static int16_t AccountNumber(const FixedText<3>& account);
 
   // session/timers.cpp: switching on a timer that is on leaves its countdown running.
@@ -209,6 +210,11 @@ class Server : public ServerTables {
   // links/inbound.cpp, links/qvs_protocol.cpp
   void FromDDL(std::string a, int16_t lneorg, int16_t cd);
   void FromQVS(std::string a, int16_t dest, int16_t cmd);
+  // links/outbound.cpp: a local caller's "P" to a D-Dial link line, its input
+  // line holding the link's number and the rest.
+  void ToDDL(int16_t lneorg);
+  // links/path_messages.cpp: "/P" from a link, for this station or a local line.
+  void PathMessage(const std::string& a, int16_t link);
   void ToQVS(int16_t lneorg, std::string a);
   // links/station_id.cpp: the station's identification to chat users and links.
   void StationID();

@@ -34,6 +34,7 @@ enum AccountFlag : int {
   kFlagInUse = 0,      // the account exists
   kFlagChatUser = 1,   // logs in as a chat user
   kFlagMayLink = 2,    // may use links
+  kFlagMayRemote = 4,  // may remote lines as links below level 3
   kFlagLinkTest = 5,   // link permission tested with 6..9
   kFlagDdlLink = 6,
   kFlagDclLink = 7,

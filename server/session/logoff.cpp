@@ -107,6 +107,10 @@ bool Server::MemberAccount(const FixedText<3>& account) {
   return account.Raw() == kSysOpAccount || LeadingNumber(account.Raw()) > 0;
 }
 
+bool Server::MemberNumber(std::string_view digits) {
+  return digits.size() == FixedText<3>::kWidth && MemberAccount(FixedText<3>(digits));
+}
+
 bool Server::LoggingOff(int16_t line) { return ConnectionAt(line).logoffsUnderWay > 0; }
 
 // Each step reads the line afresh: the sends and the announcement let other

@@ -1,0 +1,80 @@
+// "R" d and a letter: turn a connected line into a D-Dial link of one of its
+// three kinds, relog a line, or toggle its /K protection. The own-protocol
+// link is not offered.
+#include <string>
+
+#include "server/commands/command_groups.h"
+#include "server/core/server.h"
+#include "telnetctl/korvatel.h"
+
+namespace tellarium {
+namespace {
+
+constexpr int16_t kRemoteLevel = 3;
+
+struct LinkKind {
+  char letter;
+  int16_t substate;
+  const char* channels;
+  const char* notFree;  // answered when the line has no caller
+  const char* told;     // to the remoted line
+  const char* logged;   // the kind in the log entry
+};
+
+constexpr LinkKind kLinkKinds[] = {
+    {'A', kDdlLink, "1", "Invalid Line. Line not connected.", "Remoted. (D-Dial Protocol - Single Channel)", "DDL"},
+    {'D', kDclLink, "12", "Invalid Line. Line Not In Use.", "Remoted. (D-Dial Protocol - Dual Channel)", "DCL"},
+    {'Z', kQvlLink, "123456789", "Invalid Line. Line Not In Use.", "Remoted. (D-Dial Protocol - Multi Channel)", "QVL"},
+};
+
+// Level 3, or below it an account allowed to remote lines.
+bool MayRemote(Server& server, int16_t line) {
+  const LineState& state = server.LineAt(line);
+  return Server::Clearance(kRemoteLevel, state.level) || state.accountFlags[kFlagMayRemote];
+}
+
+// The line becomes a link on its first channel, leaving private chat or a
+// conference first; it is told in the telnet way, then announced.
+void RemoteAsLink(Server& server, int16_t line, int16_t target, const LinkKind& kind) {
+  if (server.LineAt(target).status == kOffline) {
+    CommandText(server, line).clear();
+    return Answer(server, line, kind.notFree);
+  }
+  server.LeavePlace(target);
+  LineState& link = server.LineAt(target);
+  link.status = kDDialLink;
+  link.substate = kind.substate;
+  link.linkChannels = kind.channels;
+  link.channel = kind.channels[0] - '0';
+  link.handle = "Remote?!";
+  link.account = kGuestAccount;
+  server.CountChannelUsers();
+  Answer(server, line, "D-Dial Remoted");
+  const std::string echo = {static_cast<char>(tntlib::tntIAC), static_cast<char>(tntlib::tntDO), tntlib::tntEcho,
+                            static_cast<char>(tntlib::tntIAC), static_cast<char>(tntlib::tntWILL), tntlib::tntEcho};
+  server.SendDirect(target, echo + server.stationPrefix + kind.told + server.lineBreak);
+  server.Loginout(target, kLoginAnnouncement);
+  server.SysLog(line, "Remoted Line #" + std::to_string(target) + " (" + kind.logged + ").");
+}
+
+}  // namespace
+
+void RemoteCommand(Server& server, int16_t line) {
+  const std::string& text = CommandText(server, line);
+  const char what = text.size() >= 3 ? Upper(text.substr(2, 1))[0] : '\0';
+  for (const LinkKind& kind : kLinkKinds) {
+    if (what != kind.letter) continue;
+    if (!MayRemote(server, line)) return server.Response(kInsufficientClearance, line);
+    const int16_t target = server.chkline(text.substr(1, 1));
+    if (target < 0) return server.Response(kInvalidLine, line);
+    return RemoteAsLink(server, line, target, kind);
+  }
+  if (what == 'M') return server.Response(MayRemote(server, line) ? kIncompleteFunction : kInsufficientClearance, line);
+  if (what != 'L' && what != 'K') return server.Response(kUnrecognizedCommand, line);
+  const int16_t target = server.chkline(text.substr(1, 1));
+  if (target < 0) return server.Response(kInvalidLine, line);
+  if (what == 'L') return RelogCommand(server, line, target);
+  ProtectionCommand(server, line, target);
+}
+
+}  // namespace tellarium
