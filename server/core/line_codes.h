@@ -63,6 +63,7 @@ enum OutdialSubstate : int16_t {
   kInRemote = 2,          // the user side, relaying to pairedLine
   kOutdialConnected = 3,  // the outdial side, relaying to pairedLine
   kRemoteExited = 4,      // the user left; the outdial side waits as a link
+  kPairedTarget = 5,      // paired by an operator: its input goes back to pairedLine
 };
 
 // A logoff with this substate (whatever the status) is the caller's own.

@@ -48,6 +48,7 @@ struct PortEvents final : TelnetControlEvents {
     server.OnPortCmd(index, command, option);
   }
   void OnRecv(int16_t index, const std::string& data) override { server.OnPortRecv(index, data); }
+  void OnException(int16_t index, int16_t, const std::string& text) override { server.OnPortException(index, text); }
   Server& server;
 };
 
@@ -134,16 +135,20 @@ void Greet(Server& server, int16_t line) {
 
 // The outdial side of a terminal session has connected: the waiting user
 // side is told and the two lines are paired.
+// The states come first: the far station's greeting may arrive while the
+// user leaves its place, and is relayed, not lost. The notice goes straight
+// out, ahead of the greeting.
 void CompleteOutdial(Server& server, int16_t line) {
-  LineState& outdial = server.LineAt(line);
-  const int16_t user = outdial.pairedLine;
-  server.send(user, kStationMode, "Terminal connected. ` to Exit." + server.lineBreak);
-  ReplyOption(server, line, tntlib::tntWILL, tntlib::tntEcho);
+  const int16_t user = server.LineAt(line).pairedLine;
+  server.LineAt(line).substate = kOutdialConnected;
+  server.LeavePlace(user);
   LineState& userLine = server.LineAt(user);
   userLine.status = kOutdial;
   userLine.substate = kInRemote;
   userLine.pairedLine = line;
-  outdial.substate = kOutdialConnected;
+  server.CountChannelUsers();
+  server.SendDirect(user, server.stationPrefix + "Terminal connected. ` to Exit." + server.lineBreak);
+  ReplyOption(server, line, tntlib::tntWILL, tntlib::tntEcho);
 }
 
 }  // namespace
@@ -303,6 +308,17 @@ void Server::OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, con
     } else {
       Greet(*this, Index);
     }
+  });
+}
+
+// An outdial that cannot connect ends: its caller hears why, and the line,
+// whose login was announced, is logged off and free again.
+void Server::OnPortException(int16_t Index, const std::string& text) {
+  Trap("Port Exception")([&] {
+    const LineState& line = LineAt(Index);
+    if (line.status != kOutdial || line.substate != kOutdialPending) return;
+    send(line.pairedLine, kStationMode, "Outdial failed: " + text + lineBreak);
+    lgoff(Index);
   });
 }
 

@@ -47,34 +47,64 @@ void RestartLoginIfAsked(Server& server, int16_t line) {
   server.AnnounceNewCaller(line);
 }
 
-void ExitTerminal(Server& server, int16_t line) {
+// A line an operator paired goes back to what it was before.
+void EndPairing(Server& server, int16_t line) {
   LineState& state = server.LineAt(line);
-  server.LineAt(state.pairedLine).substate = kRemoteExited;
+  const LineConnection& before = server.ConnectionAt(line);
+  state.status = before.statusBeforePairing;
+  state.substate = before.substateBeforePairing;
+  state.pairedLine = -1;
+  server.CountChannelUsers();
+}
+
+void ReturnToChat(Server& server, int16_t line) {
+  LineState& state = server.LineAt(line);
   state.status = kChatUser;
   state.substate = kOnChannel;
+  state.pairedLine = -1;
+  server.CountChannelUsers();
+}
+
+// The grave accent: a pairing ends for both lines; a terminal's outdial side
+// stays as a link waiting.
+void ExitTerminal(Server& server, int16_t line) {
+  const int16_t paired = server.LineAt(line).pairedLine;
+  if (server.LineAt(paired).substate == kPairedTarget) {
+    EndPairing(server, paired);
+    EndPairing(server, line);
+  } else {
+    server.LineAt(paired).substate = kRemoteExited;
+    ReturnToChat(server, line);
+  }
   server.SendDirect(line, server.stationPrefix + "Terminal Exited." + server.lineBreak);
 }
 
-// The two lines of a terminal session pass their data through unchanged.
+// The two lines of a terminal session, or of an operator's pairing, pass
+// their data through unchanged.
 bool RelayTerminal(Server& server, int16_t line, const std::string& data) {
   const LineState& state = server.LineAt(line);
-  if (state.status != kOutdial || (state.substate != kInRemote && state.substate != kOutdialConnected)) return false;
+  const bool userSide = state.substate == kInRemote;
+  if (state.status != kOutdial || (!userSide && state.substate != kOutdialConnected && state.substate != kPairedTarget)) {
+    return false;
+  }
   const int16_t paired = state.pairedLine;
-  if (state.substate == kInRemote && data.size() == 1 && data[0] == kGrave) {
+  const bool pairing = userSide ? server.LineAt(paired).substate == kPairedTarget : state.substate == kPairedTarget;
+  if (userSide && data.size() == 1 && data[0] == kGrave) {
     ExitTerminal(server, line);
   } else if (!data.empty()) {
     if (server.Connected(paired)) server.PortControl(paired).Send(data);
-  } else if (state.substate == kInRemote) {
+  } else if (userSide && pairing) {
+    EndPairing(server, paired);  // the operator hung up: the paired line goes back
+    server.lgoff(line);
+  } else if (userSide) {
     // The user hung up: the outdial goes (after what is queued for it), and
     // this line is freed too.
     server.CloseConnection(paired);
     server.LineAt(paired).status = kOffline;
     server.lgoff(line);
   } else {
+    ReturnToChat(server, paired);
     server.send(paired, kStationMode, "Outdial disconnected." + server.lineBreak);
-    LineState& user = server.LineAt(paired);
-    user.status = kChatUser;
-    user.substate = kOnChannel;
     server.lgoff(line);
   }
   return true;

@@ -107,6 +107,7 @@ class Server : public ServerTables {
   void OnLine0Accept(int32_t nNewSession);
   void OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, const std::string& sSessionDotAddr);
   void OnPortCmd(int16_t Index, int16_t nCommand, int16_t nOption);
+  void OnPortException(int16_t Index, const std::string& text);
 
   // core/receive.cpp: a received piece of a line (empty: the connection closed).
   void OnPortRecv(int16_t Index, const std::string& data);

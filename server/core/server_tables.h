@@ -90,6 +90,8 @@ struct LineConnection {
   bool afterBareCr = false;                // the last piece ended in a bare CR
   bool releasing = false;                  // a held message is on its way out
   std::array<uint8_t, 256> optionsSent{};  // what was last sent about each option
+  int16_t statusBeforePairing = 0;         // restored when an operator's pairing ends
+  int16_t substateBeforePairing = 0;
 };
 
 // One member account (the current account buffer); record 1 of its file.

@@ -69,6 +69,9 @@ std::string Expand(const std::string& text, const std::map<std::string, std::str
   return out;
 }
 
+// Sent as the station's main port, which is chosen when the scenario runs.
+constexpr std::string_view kMainPortName = "{MAINPORT}";
+
 // The station's standard output, read by steps of the caller "console".
 constexpr std::string_view kConsole = "console";
 
@@ -297,7 +300,12 @@ class ScenarioRun {
       return (closed && rest.empty()) || Fail(step, "not closed; received: " + Escaped(rest));
     }
     testing::Caller& caller = *found->second;
-    if (step.verb == ">") return caller.Send(ExpectedBytes(step.argument).Bytes()) || Fail(step, "send failed");
+    if (step.verb == ">") {
+      std::string text = step.argument;
+      const std::size_t port = text.find(kMainPortName);
+      if (port != std::string::npos) text.replace(port, kMainPortName.size(), std::to_string(ports_.main));
+      return caller.Send(ExpectedBytes(text).Bytes()) || Fail(step, "send failed");
+    }
     if (step.verb == "up") {
       caller.Close();
       return true;

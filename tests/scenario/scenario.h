@@ -14,7 +14,7 @@
 //     A calls main                    caller A connects to the main ports (or line0)
 //     A prompted 3                    A is greeted on line 3 (0: line #0) and at the prompt
 //     A guest 3 / A member 3 001pw    ... and logs in, read up to its own announcement
-//     A > \r\n                        A sends
+//     A > \r\n                        A sends ("{MAINPORT}": the main port's number)
 //     A < Press <ENTER> To Login.\r\n A reads exactly these bytes next
 //     A asks /T2 -> {SAYS Done.}      A sends "/T2" and CR, then reads the answer
 //     A skips to -->                  A reads up to and including these bytes
