@@ -8,8 +8,6 @@
 
 #include "platform/clock.h"
 #include "server/core/dates.h"
-#include "server/core/record_file.h"
-#include "server/core/record_layouts.h"
 #include "server/core/server.h"
 #include "server/core/text_fields.h"
 
@@ -73,7 +71,8 @@ void RemoteAnnouncement(Server& server, int16_t link, const std::string& a) {
 }
 
 // "/E~" station(1) skipped(2) account(3) "(" from(3) ... ":" handle ")" body.
-// Mail to an account that is not a member in use is dropped unanswered.
+// Mail to an account that is not a member in use (or has no file, which reads
+// as not in use) is dropped unanswered.
 void RemoteEmail(Server& server, const std::string& a) {
   const std::string s = a.substr(std::min<std::size_t>(3, a.size()));
   if (s.size() < 7 || s[6] != '(') return;
@@ -82,7 +81,7 @@ void RemoteEmail(Server& server, const std::string& a) {
   const std::size_t close = colon == std::string::npos ? colon : s.find(')', colon + 1);
   if (close == std::string::npos || account.find_first_not_of("0123456789") != std::string::npos) return;
   const int16_t acc = ToInt16(LeadingNumber(account));
-  if (!Server::MemberNumber(account) || !FileExists(Server::AccountFile(acc).name)) return;
+  if (!Server::MemberNumber(account)) return;
   const std::tm now = platform::LocalNow();
   EmailRecord email;
   email.fromKind = 1;
