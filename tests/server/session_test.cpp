@@ -124,6 +124,17 @@ TEST_F(Session, FullConferencesAndRestrictedMailAreRefused) {
   EXPECT_EQ(std::tuple(Line(1).substate, Line(1).channel), std::tuple(kOnChannel, 1));
 }
 
+// Lines 1 to 31 count as in use whatever maxLines is; only lines up to it hear.
+TEST_F(Session, StationIdCountsLinesAboveMaxLines) {
+  server.config.maxLines = 7;
+  Place(1, kChatUser);
+  Place(9, kChatUser);
+  server.StationID();
+  EXPECT_EQ(server.heldOutput[1].TakeFirst(), P + "Tellarium QVS-00\r\n Tellarium #00\r\n Online\r\n \r\n \r\n "
+                                              "/P<PATH>=? - Link Command Menu\r\n 2 Lines In Use, 5 Lines Available.\r\n");
+  EXPECT_FALSE(server.heldOutput[9].HasMessage());
+}
+
 // Each minute's tick counts it and marks a line at the first tick over its
 // limit (level 0: 15 by default); a new day's first tick restarts the calls.
 TEST_F(Session, TheOnlineTimerMarksALineAtTheFirstTickOverItsLimit) {
