@@ -82,7 +82,8 @@ bool IsCaller(const std::string& word) { return word == kConsole || (word.size()
 
 // "A prompted 3": a caller greeted on line 3 (0: line #0) and at the password
 // prompt. "A guest 3" and "A member 3 001secret" log in from there and read up
-// to their own login announcement.
+// to their own login announcement; "A link 3 010secret" logs in a link
+// account, read up to its own announcement in the links' form.
 void AddLogin(const std::string& verb, const std::string& argument,
               const std::function<void(const std::string&, const std::string&)>& add) {
   const auto [line, typed] = FirstWord(argument);
@@ -92,7 +93,7 @@ void AddLogin(const std::string& verb, const std::string& argument,
   add("<", "{PROMPT}");
   if (verb == "prompted") return;
   add(">", typed + "\\r");
-  add("to", "\\aLogin\\r\\n #" + line);
+  add("to", (verb == "link" ? "Login^#" : "\\aLogin\\r\\n #") + line);
   add("to", "\\r\\n");
 }
 
@@ -120,7 +121,7 @@ void LoadFile(const std::filesystem::path& path, std::map<std::string, std::stri
       const auto add = [&](const std::string& v, const std::string& a) {
         steps.push_back({number, word, v, Expand(a, defines)});
       };
-      if (verb == "prompted" || verb == "guest" || verb == "member") {
+      if (verb == "prompted" || verb == "guest" || verb == "member" || verb == "link") {
         AddLogin(verb, argument, add);
       } else if (verb == "asks") {
         const std::size_t arrow = argument.find(" -> ");

@@ -14,6 +14,7 @@
 //     A calls main                    caller A connects to the main ports (or line0)
 //     A prompted 3                    A is greeted on line 3 (0: line #0) and at the prompt
 //     A guest 3 / A member 3 001pw    ... and logs in, read up to its own announcement
+//     A link 3 010pw                  ... logs in to a link account
 //     A > \r\n                        A sends ("{MAINPORT}": the main port's number)
 //     A < Press <ENTER> To Login.\r\n A reads exactly these bytes next
 //     A asks /T2 -> {SAYS Done.}      A sends "/T2" and CR, then reads the answer
