@@ -2,8 +2,8 @@
 // private chat with one other line, and named conferences.
 #include <cctype>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "server/commands/command_groups.h"
 #include "server/core/number_text.h"

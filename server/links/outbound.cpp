@@ -19,38 +19,45 @@ struct RemoteCommand {
   std::string answer;  // to the caller
 };
 
+// "/E" and the far station's account: the e-mail form the far station reads.
+std::optional<RemoteCommand> LinkEmail(Server& server, int16_t caller, const std::string& route,
+                                       const std::string& command) {
+  const LineState& state = server.LineAt(caller);
+  if (!Server::Clearance(kRemoteMailLevel, state.level) || state.account.Raw() == kGuestAccount) {
+    server.Response(kInsufficientClearance, caller);
+    return std::nullopt;
+  }
+  const std::string account = command.substr(2, 3);
+  if (!Server::MemberNumber(account)) {
+    server.Response(kInvalidUserAccount, caller);
+    return std::nullopt;
+  }
+  std::string message = command.substr(std::min<std::size_t>(5, command.size()));
+  if (!message.empty() && message[0] == ' ') message.erase(0, 1);
+  return RemoteCommand{route + "/E~" + kLinkEmailKind + server.stationNumber + account + "(" + state.account.Raw() +
+                           ":" + state.handle.Trimmed() + ") " + message,
+                       "Link Email Sent."};
+}
+
 // "/S", "/E", "/K", "/H", "/Q" after the route; none when refused (answered).
 std::optional<RemoteCommand> BuildRemoteCommand(Server& server, int16_t caller, const std::string& route,
                                                 const std::string& command) {
-  const LineState& state = server.LineAt(caller);
-  const char letter = command.size() > 1 ? Upper(command.substr(1, 1))[0] : '\0';
-  const bool operatorLevel = Server::Clearance(kRemoteOperatorLevel, state.level);
-  const auto refused = [&] {
-    server.Response(kInsufficientClearance, caller);
-    return std::nullopt;
-  };
-  switch (letter) {
-    case 'S': return operatorLevel ? std::optional<RemoteCommand>({route + "/S", "Remote Station ID Requested."}) : refused();
-    case 'K': return operatorLevel ? std::optional<RemoteCommand>({route + command, "/K Sent."}) : refused();
-    case 'H': return operatorLevel ? std::optional<RemoteCommand>({route + command, "Remote handle set."}) : refused();
-    case 'Q': return operatorLevel ? std::optional<RemoteCommand>({route + "/Q", "Disconnecting Link..."}) : refused();
-    case 'E': {
-      if (!Server::Clearance(kRemoteMailLevel, state.level) || state.account.Raw() == kGuestAccount) return refused();
-      const std::string account = command.substr(2, 3);
-      if (!Server::MemberNumber(account)) {
-        server.Response(kInvalidUserAccount, caller);
-        return std::nullopt;
-      }
-      std::string message = command.substr(std::min<std::size_t>(5, command.size()));
-      if (!message.empty() && message[0] == ' ') message.erase(0, 1);
-      return RemoteCommand{route + "/E~" + kLinkEmailKind + server.stationNumber + account + "(" + state.account.Raw() +
-                               ":" + state.handle.Trimmed() + ") " + message,
-                           "Link Email Sent."};
-    }
+  RemoteCommand built;
+  switch (command.size() > 1 ? Upper(command.substr(1, 1))[0] : '\0') {
+    case 'E': return LinkEmail(server, caller, route, command);
+    case 'S': built = {route + "/S", "Remote Station ID Requested."}; break;
+    case 'K': built = {route + command, "/K Sent."}; break;
+    case 'H': built = {route + command, "Remote handle set."}; break;
+    case 'Q': built = {route + "/Q", "Disconnecting Link..."}; break;
     default:
       server.send(caller, kStationMode, "Invalid link command." + server.lineBreak);
       return std::nullopt;
   }
+  if (!Server::Clearance(kRemoteOperatorLevel, server.LineAt(caller).level)) {
+    server.Response(kInsufficientClearance, caller);
+    return std::nullopt;
+  }
+  return built;
 }
 
 }  // namespace
