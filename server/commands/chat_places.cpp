@@ -12,8 +12,6 @@
 namespace tellarium {
 namespace {
 
-constexpr int32_t kFirstTunable = 1;
-constexpr int32_t kLastTunable = 9;
 constexpr int16_t kChatLevel = 1;
 constexpr std::size_t kChatRequestLength = 2;  // "C" and a line digit
 
@@ -142,7 +140,7 @@ void PrivateChatWith(Server& server, int16_t line) {
 void TuneCommand(Server& server, int16_t line) {
   const std::string& text = CommandText(server, line);
   const int32_t channel = text.size() > 1 && std::isdigit(static_cast<unsigned char>(text[1])) ? text[1] - '0' : 0;
-  if (channel < kFirstTunable || channel > kLastTunable) return Answer(server, line, "Invalid Channel (1-9)");
+  if (channel < kFirstTunableChannel || channel > kLastTunableChannel) return Answer(server, line, "Invalid Channel (1-9)");
   const LineState& state = server.LineAt(line);
   if (OnOrdinaryChannel(state) && state.channel == channel) return Answer(server, line, "Already Done.");
   const ChannelInfo& wanted = server.ChannelAt(channel);

@@ -11,6 +11,10 @@
 
 namespace tellarium {
 
+// The channels callers tune to and operators force them to.
+constexpr int32_t kFirstTunableChannel = 1;
+constexpr int32_t kLastTunableChannel = 9;
+
 // command_stack.cpp: what handlers of every group share.
 std::string& CommandText(Server& server, int16_t line);
 // A mode-4 message and its line break.

@@ -16,7 +16,6 @@ namespace {
 
 constexpr int16_t kMembersPerPage = 23;
 constexpr int16_t kLastAccount = kAccountCount - 1;
-constexpr char kAutobiographyMark = '|';
 constexpr int16_t kAddressListLevel = 1;
 
 // "#1(C1]:Max) #012": how a line begins in the lists of who is online.
@@ -52,21 +51,11 @@ void OnlineList(Server& server, int16_t line) {
 }
 
 void Autobiography(Server& server, int16_t line, int16_t acc) {
-  UserRecord account;
-  {
-    const SharedBufferHold hold;
-    server.uread(acc);
-    account = server.currentAccount;
-  }
+  const UserRecord account = server.ReadAccount(acc);
   if (!account.flags[kFlagInUse]) return server.Response(kInvalidUserAccount, line);
-  const std::string stored = ReadRecord(Server::AccountFile(acc), kAutobiographyRecord);
   const std::string& br = server.lineBreak;
-  std::string text = "Autobiography for User #" + Server::afix(acc) + ":" + account.handle.Trimmed() +
-                     "^Last Call " + server.dte(account.lastCallDate.Raw()) + " at " +
-                     server.tme(account.lastCallTime.Raw()) + "." + br;
-  if (!stored.empty() && stored[0] == kAutobiographyMark) {
-    text += std::string(TrimRight(std::string_view(stored).substr(1))) + br;
-  }
+  std::string text = server.AutobiographyHeading(acc, account) + br;
+  if (const auto stored = Server::StoredAutobiography(acc)) text += *stored + br;
   server.send(line, kStationMode, text);
 }
 
@@ -114,7 +103,7 @@ void TimeCommand(Server& server, int16_t line) {
 void ShowCommand(Server& server, int16_t line) {
   const std::string text = CommandText(server, line);
   if (text.size() == 4 && Server::MemberNumber(std::string_view(text).substr(1))) {
-    return Autobiography(server, line, ToInt16(LeadingNumber(std::string_view(text).substr(1))));
+    return Autobiography(server, line, Server::AccountNumber(std::string_view(text).substr(1)));
   }
   OnlineList(server, line);
 }

@@ -22,8 +22,6 @@ enum EmailKind : int16_t { kLocalEmail = 0, kLinkEmail = 1, kDDialEmail = 2 };
 constexpr int16_t kDDialStationsBelow = 200;
 constexpr int16_t kLinkedStationsBelow = 300;
 
-int16_t AccountOf(std::string_view digits) { return ToInt16(LeadingNumber(digits)); }
-
 // The sender line, and for mail from another station the line telling where.
 std::string SenderLines(const EmailRecord& email, const std::string& br) {
   const std::string from = email.fromHandle.TrimmedRight() + " #" + email.fromAccount.Raw() + br;
@@ -45,7 +43,7 @@ void ReadEmail(Server& server, int16_t line) {
   LineState& state = server.LineAt(line);
   const int16_t number = state.mailReadIndex == 0 ? 1 : state.mailReadIndex;
   if (state.mailCount == 0 || number > state.mailCount) return Answer(server, line, "No Email.");
-  const int16_t acc = Server::AccountNumber(state.account);
+  const int16_t acc = Server::AccountNumber(state.account.Raw());
   const std::tm now = platform::LocalNow();
   EmailRecord email;
   {
@@ -58,7 +56,7 @@ void ReadEmail(Server& server, int16_t line) {
   }
   state.mailReadIndex = static_cast<int16_t>(number + 1);
   if (email.fromKind < kLocalEmail || email.fromKind > kDDialEmail) email.fromKind = kLocalEmail;
-  state.replyAccount = AccountOf(email.fromAccount.Raw());
+  state.replyAccount = Server::AccountNumber(email.fromAccount.Raw());
   const std::string& br = server.lineBreak;
   Answer(server, line,
          SenderLines(email, br) + "Sent On:" + server.dte(email.sentDate.Raw()) + " at " +
@@ -67,18 +65,9 @@ void ReadEmail(Server& server, int16_t line) {
 
 // "EC012": when the member last read mail, and how much is stored.
 void MailStatus(Server& server, int16_t line, int16_t acc) {
-  UserRecord account;
-  {
-    const SharedBufferHold hold;
-    server.uread(acc);
-    account = server.currentAccount;
-  }
+  const UserRecord account = server.ReadAccount(acc);
   if (!account.flags[kFlagInUse]) return Answer(server, line, "No such user.");
-  const std::string waiting = account.mailStored == 1 ? "^Has 1 message waiting."
-                                                      : "^Has " + std::to_string(account.mailStored) + " messages waiting.";
-  Answer(server, line,
-         "User #" + Server::afix(acc) + ":" + account.handle.Trimmed() + "^Last checked mail " +
-             server.dte(account.lastMailDate.Raw()) + " at " + server.tme(account.lastMailTime.Raw()) + "." + waiting);
+  Answer(server, line, server.MailCheckedText(acc, account) + "." + Server::MessagesWaiting(account.mailStored));
 }
 
 // "E012 text": stored as the recipient's next e-mail; Esend tells the
@@ -87,7 +76,7 @@ void SendEmail(Server& server, int16_t line) {
   const std::string text = CommandText(server, line);
   const std::string digits = text.substr(1, 3);
   if (!Server::MemberNumber(digits)) return server.Response(kInvalidUserAccount, line);
-  const int16_t acc = AccountOf(digits);
+  const int16_t acc = Server::AccountNumber(digits);
   UserRecord recipient;
   {
     const SharedBufferHold hold;
@@ -196,7 +185,7 @@ void EmailCommand(Server& server, int16_t line) {
   if (text.size() == 1) return ReadEmail(server, line);
   if (!state.accountFlags[kFlagInUse]) return Answer(server, line, "Use restricted. Contact your SysOp.");
   const std::string code = Upper(text.substr(0, 2));
-  if (code == "EC" && Server::MemberNumber(text.substr(2, 3))) return MailStatus(server, line, AccountOf(text.substr(2, 3)));
+  if (code == "EC" && Server::MemberNumber(text.substr(2, 3))) return MailStatus(server, line, Server::AccountNumber(text.substr(2, 3)));
   if (code == "ER") text = "E" + Server::afix(state.replyAccount) + TextAfter(text, 2);
   SendEmail(server, line);
 }

@@ -37,9 +37,9 @@ void Toggle(Server& server, int16_t line, bool& flag, std::string_view label) {
 void AutobiographyCommand(Server& server, int16_t line) {
   const LineState& state = server.LineAt(line);
   if (state.account.Raw() == kGuestAccount) return server.Response(kInsufficientClearance, line);
-  std::string autobiography = "|" + TextAfter(CommandText(server, line), 2);
+  std::string autobiography = kAutobiographyMark + TextAfter(CommandText(server, line), 2);
   autobiography.resize(kAccountRecordLength, ' ');
-  WriteRecord(Server::AccountFile(Server::AccountNumber(state.account)), kAutobiographyRecord, autobiography);
+  WriteRecord(Server::AccountFile(Server::AccountNumber(state.account.Raw())), kAutobiographyRecord, autobiography);
   Answer(server, line, "Autobiography Set.");
 }
 
@@ -81,7 +81,7 @@ void QuitCommand(Server& server, int16_t line) {
 // gets no answer.
 void PostCommand(Server& server, int16_t line) {
   const LineState& state = server.LineAt(line);
-  if (!Server::Clearance(server.config.options[0], state.level)) {
+  if (!Server::Clearance(server.config.options[kPostingLevel], state.level)) {
     return server.Response(kInsufficientClearance, line);
   }
   const std::string post = "S" + server.Handle(line, state.handle.Raw()) + TextAfter(CommandText(server, line), 2);

@@ -13,7 +13,6 @@ namespace {
 
 constexpr int16_t kRemoteLevel = 3;
 constexpr int16_t kOutdialLevel = 4;
-constexpr std::size_t kPairingLevelOption = 2;  // ServerConfig::options
 
 struct LinkKind {
   char letter;
@@ -114,7 +113,7 @@ void RemoteCommand(Server& server, int16_t line) {
   if (what == 'M') return server.Response(MayRemote(server, line) ? kIncompleteFunction : kInsufficientClearance, line);
   const int16_t level = server.LineAt(line).level;
   if (what == 'T' && !Server::Clearance(kOutdialLevel, level)) return server.Response(kInsufficientClearance, line);
-  if (what == 'P' && !Server::Clearance(server.config.options[kPairingLevelOption], level)) {
+  if (what == 'P' && !Server::Clearance(server.config.options[kRelogLevel], level)) {
     return server.Response(kInsufficientClearance, line);
   }
   if (what != 'L' && what != 'K' && what != 'T' && what != 'P') return server.Response(kUnrecognizedCommand, line);

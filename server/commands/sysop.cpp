@@ -12,8 +12,6 @@
 namespace tellarium {
 namespace {
 
-// Access configuration (ServerConfig::options) by use.
-enum AccessOption : std::size_t { kKillLevel = 1, kRelogLevel = 2, kLineEditLevel = 3 };
 constexpr int16_t kValidateLevel = 2;
 constexpr int16_t kStationIdLevel = 2;
 constexpr int16_t kOperatorLevel = 3;
@@ -78,7 +76,7 @@ void AssignLevel(Server& server, int16_t line, int16_t target, char digit) {
 // A chat user forced elsewhere leaves private chat or a conference first.
 void ForceChatUser(Server& server, int16_t line, int16_t target, const std::string& channels) {
   const int64_t channel = LeadingNumber(channels);
-  if (channel < 1 || channel > 9) return Answer(server, line, "Invalid channel.");
+  if (channel < kFirstTunableChannel || channel > kLastTunableChannel) return Answer(server, line, "Invalid channel.");
   server.LeavePlace(target, static_cast<int32_t>(channel));
   server.MoveToChannel(target, static_cast<int32_t>(channel));
   Answer(server, line, "Forced to channel:" + channels);
@@ -328,7 +326,7 @@ void UserEditorCommand(Server& server, int16_t line) {
   std::string record;
   {
     const SharedBufferHold hold;
-    server.uread(ToInt16(LeadingNumber(account)));
+    server.uread(Server::AccountNumber(account));
     record = server.uassemble();
   }
   server.send(line, kAccountPacketMode, record);

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "server/core/packet_fields.h"
+#include "server/core/record_file.h"
 #include "server/core/record_layouts.h"
 #include "server/core/server.h"
 #include "server/core/text_fields.h"
@@ -49,6 +50,32 @@ PacketFields AccountTextFields(UserRecord& a) {
 }
 
 }  // namespace
+
+UserRecord Server::ReadAccount(int16_t acc) {
+  const SharedBufferHold hold;
+  uread(acc);
+  return currentAccount;
+}
+
+std::string Server::AutobiographyHeading(int16_t acc, const UserRecord& account) {
+  return "Autobiography for User #" + afix(acc) + ":" + account.handle.Trimmed() + "^Last Call " +
+         dte(account.lastCallDate.Raw()) + " at " + tme(account.lastCallTime.Raw()) + ".";
+}
+
+std::optional<std::string> Server::StoredAutobiography(int16_t acc) {
+  const std::string stored = ReadRecord(AccountFile(acc), kAutobiographyRecord);
+  if (stored.empty() || stored[0] != kAutobiographyMark) return std::nullopt;
+  return std::string(TrimRight(std::string_view(stored).substr(1)));
+}
+
+std::string Server::MailCheckedText(int16_t acc, const UserRecord& account) {
+  return "User #" + afix(acc) + ":" + account.handle.Trimmed() + "^Last checked mail " +
+         dte(account.lastMailDate.Raw()) + " at " + tme(account.lastMailTime.Raw());
+}
+
+std::string Server::MessagesWaiting(int32_t stored) {
+  return stored == 1 ? "^Has 1 message waiting." : "^Has " + std::to_string(stored) + " messages waiting.";
+}
 
 std::string Server::afix(int16_t acc) {
   std::string text;

@@ -133,11 +133,10 @@ void Greet(Server& server, int16_t line) {
   if (server.Connected(line)) server.AnnounceNewCaller(line);
 }
 
-// The outdial side of a terminal session has connected: the waiting user
-// side is told and the two lines are paired.
-// The states come first: the far station's greeting may arrive while the
-// user leaves its place, and is relayed, not lost. The notice goes straight
-// out, ahead of the greeting.
+// The outdial side of a terminal session has connected: the two lines are
+// paired and the waiting user is told. The states come first: the far
+// station's greeting may arrive while the user leaves its place, and is
+// relayed, not lost; the notice goes straight out, ahead of the greeting.
 void CompleteOutdial(Server& server, int16_t line) {
   const int16_t user = server.LineAt(line).pairedLine;
   server.LineAt(line).substate = kOutdialConnected;

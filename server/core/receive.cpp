@@ -115,7 +115,7 @@ bool RelayTerminal(Server& server, int16_t line, const std::string& data) {
 bool MayEditConfiguration(Server& server, int16_t line, char group) {
   const LineState& state = server.LineAt(line);
   if (state.status != kChatUser) return false;
-  const int16_t required = group == '1' ? server.config.options[3] : int16_t{4};
+  const int16_t required = group == '1' ? server.config.options[kLineEditLevel] : int16_t{4};
   return required <= state.level;
 }
 
@@ -124,7 +124,7 @@ bool MayEditConfiguration(Server& server, int16_t line, char group) {
 void TakeAccountPacket(Server& server, int16_t line, const std::string& data) {
   const LineState& state = server.LineAt(line);
   const std::string_view asked = Trim(state.editAccount);
-  const bool named = !asked.empty() && asked.size() <= 3 && asked.find_first_not_of("0123456789") == std::string::npos;
+  const bool named = !asked.empty() && asked.size() <= 3 && LeadingDigits(asked).size() == asked.size();
   const int64_t account = named ? LeadingNumber(asked) : -1;
   if (state.status != kChatUser || state.level != 4 || account < 0) {
     server.Response(kInsufficientClearance, line);

@@ -29,6 +29,7 @@ enum ConfigRecordNumber : int32_t {
 
 // Account files: record 1 the account, record 2 the autobiography, e-mail k at k+2.
 enum AccountRecordNumber : int32_t { kAccountRecord = 1, kAutobiographyRecord = 2, kFirstEmailRecord = 3 };
+constexpr char kAutobiographyMark = '|';  // record 2 holds an autobiography after it
 
 // A layout's stored size, counted at compile time from its field list. The
 // records are only named, never read, so none is defined.

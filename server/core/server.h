@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -83,11 +84,20 @@ class Server : public ServerTables {
 
   // core/account_files.cpp: the current account and "user012.qvs".
   void uread(int16_t acc);
+  UserRecord ReadAccount(int16_t acc);  // uread, and a copy no other event can change
   void uwrite(int16_t acc);
   std::string uassemble();
   void uparse(std::string a);
   static std::string afix(int16_t acc);
   static DataFile AccountFile(int16_t acc);
+  // Texts the lists, e-mail status and the remote menu share:
+  // "Autobiography for User #012:Max^Last Call <date> at <time>."; the stored
+  // autobiography after its "|", trimmed ("" when there is none);
+  // "User #012:Max^Last checked mail <date> at <time>"; "^Has 2 messages waiting.".
+  std::string AutobiographyHeading(int16_t acc, const UserRecord& account);
+  static std::optional<std::string> StoredAutobiography(int16_t acc);
+  std::string MailCheckedText(int16_t acc, const UserRecord& account);
+  static std::string MessagesWaiting(int32_t stored);
   void WriteDefaultSysOpAccount();
   void IndexAccount(int16_t acc);
 
@@ -174,7 +184,7 @@ class Server : public ServerTables {
   void Loginout(int16_t li, int16_t md);
   static bool MemberAccount(const FixedText<3>& account);  // "000" or a positive number
   static bool MemberNumber(std::string_view digits);       // the same, typed as three characters
-  static int16_t AccountNumber(const FixedText<3>& account);
+  static int16_t AccountNumber(std::string_view account);  // "012" as 12
 
   // session/timers.cpp: switching on a timer that is on leaves its countdown running.
   enum class SessionTimer : uint32_t { OnlineTimer = 1, TimeoutTimer = 2, SysTimer = 3 };

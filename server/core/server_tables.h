@@ -126,6 +126,14 @@ struct ChannelInfo {
   bool flagB = false;
 };
 
+// ServerConfig::options: the access levels the SysOp configures.
+enum AccessOption : std::size_t {
+  kPostingLevel = 0,   // "PS"
+  kKillLevel = 1,      // "K"
+  kRelogLevel = 2,     // "R" d "L" and "R" d "P"
+  kLineEditLevel = 3,  // "AZ" and a line's session data (packet group 1)
+};
+
 // The configuration (config.qvs records 1 to 5; channels are in ChannelInfo).
 struct ServerConfig {
   // record 1

@@ -80,4 +80,8 @@ bool ReadFlag(std::string_view field) {
 
 std::string_view FlagText(bool value) { return value ? "True" : "False"; }
 
+std::string_view LeadingDigits(std::string_view text) {
+  return text.substr(0, std::min(text.size(), text.find_first_not_of("0123456789")));
+}
+
 }  // namespace tellarium

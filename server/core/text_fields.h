@@ -24,6 +24,9 @@ class FieldCutter {
 // optional sign; a field with no digits gives 0. Very long numbers saturate.
 int64_t LeadingNumber(std::string_view field);
 
+// The digits a text begins with.
+std::string_view LeadingDigits(std::string_view text);
+
 // Narrowing that raises Overflow when the value does not fit.
 int16_t ToInt16(int64_t value);
 int32_t ToInt32(int64_t value);

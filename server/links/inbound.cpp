@@ -79,8 +79,8 @@ void RemoteEmail(Server& server, const std::string& a) {
   const std::string account = s.substr(3, 3);
   const std::size_t colon = s.find(':', 7);
   const std::size_t close = colon == std::string::npos ? colon : s.find(')', colon + 1);
-  if (close == std::string::npos || account.find_first_not_of("0123456789") != std::string::npos) return;
-  const int16_t acc = ToInt16(LeadingNumber(account));
+  if (close == std::string::npos || LeadingDigits(account).size() != account.size()) return;
+  const int16_t acc = Server::AccountNumber(account);
   if (!Server::MemberNumber(account)) return;
   const std::tm now = platform::LocalNow();
   EmailRecord email;

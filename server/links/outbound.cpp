@@ -73,7 +73,7 @@ void Server::ToDDL(int16_t lneorg) {
     std::string text = InputLineAt(lneorg);
     const int16_t link = static_cast<int16_t>(LeadingNumber(text.substr(0, 1)));
     text.erase(0, 1);
-    const std::string digits = text.substr(0, text.find_first_not_of("0123456789"));
+    const std::string digits(LeadingDigits(text));
     const std::string rest = text.substr(digits.size());
     const std::string tagged = Handle(lneorg, caller.handle.Raw());
     if (rest.empty() || rest[0] != '/') {

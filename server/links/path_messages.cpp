@@ -17,41 +17,21 @@ constexpr std::string_view kStationMark = "S ";        // "/PS " and the sender'
 constexpr std::string_view kTagEnd = ") ";             // closes the handle of a tag
 constexpr std::string_view kPrefixStart = "-=> QVS-";  // how every station's prefix begins
 constexpr char kMenuMark = '=';
-constexpr char kAutobiographyMark = '|';
 
 struct MenuReply {
   std::string separator;  // between the path and the station prefix
   std::string text;
 };
 
-std::string Digits(std::string_view text) {
-  return std::string(text.substr(0, text.find_first_not_of("0123456789")));
-}
-
 MenuReply AccountReply(Server& server, char what, const std::string& digits) {
   if (what == 'E' && digits.size() < 3) return {"~", "Invalid Account Number."};
   if (!Server::MemberNumber(digits)) return {" ", "Invalid Account!"};
-  const int16_t acc = ToInt16(LeadingNumber(digits));
-  UserRecord account;
-  {
-    const SharedBufferHold hold;
-    server.uread(acc);
-    account = server.currentAccount;
-  }
+  const int16_t acc = Server::AccountNumber(digits);
+  const UserRecord account = server.ReadAccount(acc);
   if (!account.flags[kFlagInUse]) return {"", "No such user."};
-  const std::string who = "User #" + Server::afix(acc) + ":" + account.handle.Trimmed();
-  if (what == 'E') {
-    const std::string waiting = account.mailStored == 1 ? "^Has 1 message waiting."
-                                                        : "^Has " + std::to_string(account.mailStored) + " messages waiting.";
-    return {"~", " " + who + "^Last checked mail " + server.dte(account.lastMailDate.Raw()) + " at " +
-                     server.tme(account.lastMailTime.Raw()) + waiting};
-  }
-  std::string text = "Autobiography for " + who + "^Last Call " + server.dte(account.lastCallDate.Raw()) + " at " +
-                     server.tme(account.lastCallTime.Raw()) + ".^";
-  const std::string stored = ReadRecord(Server::AccountFile(acc), kAutobiographyRecord);
-  if (!stored.empty() && stored[0] == kAutobiographyMark) {
-    text += std::string(TrimRight(std::string_view(stored).substr(1))) + server.lineBreak;
-  }
+  if (what == 'E') return {"~", " " + server.MailCheckedText(acc, account) + Server::MessagesWaiting(account.mailStored)};
+  std::string text = server.AutobiographyHeading(acc, account) + "^";
+  if (const auto stored = Server::StoredAutobiography(acc)) text += *stored + server.lineBreak;
   return {"~", text};
 }
 
@@ -85,7 +65,7 @@ void StationMessage(Server& server, int16_t link, const std::string& a, const st
   if (tagEnd == std::string::npos || tagEnd + 2 >= tagged.size() || tagged[tagEnd + 2] != kMenuMark) {
     return server.backlog(kRawMode, "S" + std::to_string(link) + a.substr(a.find(' ') + 1), link);
   }
-  const std::string path = tagged.empty() ? "" : Digits(std::string_view(tagged).substr(1));
+  const std::string path = tagged.empty() ? "" : std::string(LeadingDigits(std::string_view(tagged).substr(1)));
   const MenuReply reply = MenuAnswer(server, tagged.substr(tagEnd + 3));
   server.SendDirect(link, "/P" + path + reply.separator + server.stationPrefix + reply.text + server.lineBreak);
 }
@@ -99,7 +79,7 @@ void Queue(Server& server, int16_t line, const std::string& text) {
 void Server::PathMessage(const std::string& a, int16_t link) {
   const std::string rest = a.substr(2);
   if (rest.rfind(kStationMark, 0) == 0) return StationMessage(*this, link, a, rest.substr(kStationMark.size()));
-  const std::string digits = Digits(rest);
+  const std::string digits(LeadingDigits(rest));
   const int16_t target = digits.empty() ? int16_t{-1} : chkline(digits);
   if (target < 0 || target == link) return;
   const std::string after = rest.substr(digits.size());

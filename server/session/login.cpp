@@ -146,7 +146,7 @@ bool IdentifyCaller(Server& server, int16_t line, const std::string& accountText
     // Cleared first, so an account file that cannot be read never passes
     // for the account read before it.
     server.currentAccount.flags[kFlagInUse] = false;
-    server.uread(ToInt16(LeadingNumber(accountText)));
+    server.uread(Server::AccountNumber(accountText));
     account = server.currentAccount;
   }
   if (!account.flags[kFlagInUse]) {

@@ -64,7 +64,7 @@ void RecordLastCaller(Server& server, int16_t line) {
 void SaveAccountAtLogoff(Server& server, int16_t line) {
   const ErrorTrap trap = server.Trap("Lgoff");
   const LineState& state = server.LineAt(line);
-  const int16_t acc = Server::AccountNumber(state.account);
+  const int16_t acc = Server::AccountNumber(state.account.Raw());
   if (acc < 0 || acc >= kAccountCount) Raise(ErrorNumber::kSubscriptOutOfRange);
   const std::tm now = platform::LocalNow();
   {
@@ -101,7 +101,7 @@ struct Server::CloseTimerWindow final : platform::MessageTarget {
   Server& server;
 };
 
-int16_t Server::AccountNumber(const FixedText<3>& account) { return ToInt16(LeadingNumber(account.Raw())); }
+int16_t Server::AccountNumber(std::string_view account) { return ToInt16(LeadingNumber(account)); }
 
 bool Server::MemberAccount(const FixedText<3>& account) {
   return account.Raw() == kSysOpAccount || LeadingNumber(account.Raw()) > 0;
