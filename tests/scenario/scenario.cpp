@@ -69,8 +69,11 @@ std::string Expand(const std::string& text, const std::map<std::string, std::str
   return out;
 }
 
-// Sent as the station's main port, which is chosen when the scenario runs.
-constexpr std::string_view kMainPortName = "{MAINPORT}";
+// Sent as the main port of the second station, chosen when the scenario runs.
+constexpr std::string_view kPeerPortName = "{PEERPORT}";
+
+// Steps that begin with this run against the second station.
+constexpr std::string_view kPeer = "peer ";
 
 // The station's standard output, read by steps of the caller "console".
 constexpr std::string_view kConsole = "console";
@@ -102,8 +105,10 @@ void LoadFile(const std::filesystem::path& path, std::map<std::string, std::stri
   std::ifstream in(path);
   std::string raw;
   for (int number = 1; std::getline(in, raw); ++number) {
-    const std::string text = Trimmed(raw);
+    std::string text = Trimmed(raw);
     if (text.empty() || text[0] == '#') continue;
+    const bool peer = text.starts_with(kPeer);
+    if (peer) text.erase(0, kPeer.size());
     auto [word, rest] = FirstWord(text);
     if (word == "define") {
       const std::size_t equals = rest.find(" = ");
@@ -113,13 +118,13 @@ void LoadFile(const std::filesystem::path& path, std::map<std::string, std::stri
     } else if (scenarios.empty() || scenarios.back().file != path.filename().string()) {
       throw std::invalid_argument(path.string() + ":" + std::to_string(number) + ": a step outside a scenario");
     } else if (!IsCaller(word)) {
-      scenarios.back().steps.push_back({number, "", word, Expand(rest, defines)});
+      scenarios.back().steps.push_back({number, "", word, Expand(rest, defines), peer});
     } else {
       auto [verb, argument] = FirstWord(rest);
       if (verb == "skips" || verb == "hangs") std::tie(verb, argument) = FirstWord(argument);
       auto& steps = scenarios.back().steps;
       const auto add = [&](const std::string& v, const std::string& a) {
-        steps.push_back({number, word, v, Expand(a, defines)});
+        steps.push_back({number, word, v, Expand(a, defines), peer});
       };
       if (verb == "prompted" || verb == "guest" || verb == "member" || verb == "link") {
         AddLogin(verb, argument, add);
@@ -135,18 +140,21 @@ void LoadFile(const std::filesystem::path& path, std::map<std::string, std::stri
 }
 
 // What a scenario runs against: the station's directory and process, and
-// its callers by name.
+// its callers by name; a peer run is the second station.
 class ScenarioRun {
  public:
-  ScenarioRun(const Scenario& scenario, std::string binary) : scenario_(scenario), binary_(std::move(binary)) {
-    scratch_.Enter();
-  }
+  ScenarioRun(const Scenario& scenario, std::string binary, bool peer)
+      : scenario_(scenario), binary_(std::move(binary)), peer_(peer) {}
+
+  // The other station, whose main port sends may name.
+  void Meet(const ScenarioRun& other) { peerPort_ = other.ports_.main; }
 
   // Why the scenario cannot run here, if it cannot.
   const std::string& skipped() const { return skipped_; }
 
   // False once a step has failed or the scenario was skipped: the rest is not run.
   bool Do(const Step& step) {
+    scratch_.Enter();
     try {
       if (!step.actor.empty()) return CallerStep(step);
       return StationStep(step);
@@ -256,7 +264,7 @@ class ScenarioRun {
       ::setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
     }
     const bool console = std::any_of(scenario_.steps.begin(), scenario_.steps.end(),
-                                     [](const Step& step) { return step.actor == kConsole; });
+                                     [this](const Step& step) { return step.actor == kConsole && step.peer == peer_; });
     station_ = std::make_unique<testing::Station>(
         binary_, scratch_.path().string(), console ? testing::Station::Output::kPipe : testing::Station::Output::kDropped);
     for (const std::string& variable : environment_) ::unsetenv(variable.substr(0, variable.find('=')).c_str());
@@ -303,8 +311,8 @@ class ScenarioRun {
     testing::Caller& caller = *found->second;
     if (step.verb == ">") {
       std::string text = step.argument;
-      const std::size_t port = text.find(kMainPortName);
-      if (port != std::string::npos) text.replace(port, kMainPortName.size(), std::to_string(ports_.main));
+      const std::size_t port = text.find(kPeerPortName);
+      if (port != std::string::npos) text.replace(port, kPeerPortName.size(), std::to_string(peerPort_));
       return caller.Send(ExpectedBytes(text).Bytes()) || Fail(step, "send failed");
     }
     if (step.verb == "up") {
@@ -370,6 +378,8 @@ class ScenarioRun {
 
   const Scenario& scenario_;
   std::string binary_;
+  bool peer_;
+  int peerPort_ = 0;
   std::string skipped_;
   testing::ScratchDirectory scratch_;
   testing::StationPorts ports_;
@@ -397,11 +407,16 @@ std::vector<Scenario> LoadScenarios(const std::filesystem::path& directory) {
 }
 
 void Run(const Scenario& scenario, const std::string& binary) {
-  ScenarioRun run(scenario, binary);
+  ScenarioRun home(scenario, binary, false);
+  ScenarioRun peer(scenario, binary, true);  // made second, so it ends first
+  home.Meet(peer);
+  peer.Meet(home);
   for (const Step& step : scenario.steps) {
-    if (!run.Do(step)) break;
+    if (!(step.peer ? peer : home).Do(step)) break;
   }
-  if (!run.skipped().empty()) GTEST_SKIP() << run.skipped();
+  for (const ScenarioRun* run : {&home, &peer}) {
+    if (!run->skipped().empty()) GTEST_SKIP() << run->skipped();
+  }
 }
 
 }  // namespace tellarium::scenario

@@ -15,7 +15,7 @@
 //     A prompted 3                    A is greeted on line 3 (0: line #0) and at the prompt
 //     A guest 3 / A member 3 001pw    ... and logs in, read up to its own announcement
 //     A link 3 010pw                  ... logs in to a link account
-//     A > \r\n                        A sends ("{MAINPORT}": the main port's number)
+//     A > \r\n                        A sends
 //     A < Press <ENTER> To Login.\r\n A reads exactly these bytes next
 //     A asks /T2 -> {SAYS Done.}      A sends "/T2" and CR, then reads the answer
 //     A skips to -->                  A reads up to and including these bytes
@@ -31,6 +31,8 @@
 //     console skips to ...            for a caller
 //     signal USR1                     a signal to the station (USR1, INT, HUP, TERM)
 //     exits 0                         the station ends by itself with this status
+//     peer A member 1 001pw           any step, run against a second station
+//                                     ("{PEERPORT}" in a send: its main port)
 //
 // Bytes are written as expected_bytes.h says.
 #pragma once
@@ -47,6 +49,7 @@ struct Step {
   std::string actor;     // a caller's name, or empty
   std::string verb;      // "calls", ">", "<", "file", "member", ...
   std::string argument;  // the rest, with defined names put in
+  bool peer = false;     // runs against the second station
 };
 
 struct Scenario {
