@@ -25,11 +25,14 @@ const char* LogoffLogText(const LineState& line) {
 }
 
 // Once per session each. A logoff is told only where the login was: a caller
-// refused at login, or gone at the password prompt, was never announced.
+// refused at login, or gone at the password prompt, was never announced. A
+// login told without a caller's login (an outdial, a remoted line) starts a
+// session whose logoff is told again.
 bool TakeAnnouncement(LineState& line, int16_t md) {
   if (md == kLoginAnnouncement) {
     if (line.loginAnnounced) return false;
     line.loginAnnounced = true;
+    line.logoffAnnounced = false;
     return true;
   }
   if (md != kLogoffAnnouncement || line.logoffAnnounced || !line.loginAnnounced) return false;
