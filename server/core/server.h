@@ -187,7 +187,8 @@ class Server : public ServerTables {
   static int16_t AccountNumber(std::string_view account);  // "012" as 12
 
   // session/timers.cpp: switching on a timer that is on leaves its countdown running.
-  enum class SessionTimer : uint32_t { OnlineTimer = 1, TimeoutTimer = 2, SysTimer = 3 };
+  // SIDTime (station identification) has no interval, so it raises nothing.
+  enum class SessionTimer : uint32_t { OnlineTimer = 1, TimeoutTimer = 2, SysTimer = 3, SIDTime = 4 };
   void EnableTimer(SessionTimer timer, bool enabled);
   bool TimerEnabled(SessionTimer timer) const;
   void OnlineTimerTick();   // new day; minutes online; marks lines whose time is up

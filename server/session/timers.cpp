@@ -1,5 +1,5 @@
 // Session timers: minutes online, time limits and time-outs, the new day for
-// the call counter, and the event pump.
+// the call counter, the event pump, and station identification (no interval).
 #include <array>
 #include <optional>
 #include <string>
@@ -13,14 +13,16 @@ namespace {
 
 using SessionTimer = Server::SessionTimer;
 
-constexpr std::size_t kSessionTimerSlots = 4;  // indexed by SessionTimer
+constexpr std::size_t kSessionTimerSlots = 5;  // indexed by SessionTimer
+constexpr uint32_t kNoInterval = 0;
 uint32_t IntervalMs(SessionTimer timer) {
   switch (timer) {
     case SessionTimer::OnlineTimer: return 60'000;
     case SessionTimer::TimeoutTimer: return 30'000;
     case SessionTimer::SysTimer: return 500;
+    case SessionTimer::SIDTime: return kNoInterval;
   }
-  return 0;
+  return kNoInterval;
 }
 
 std::size_t SlotOf(SessionTimer timer) { return static_cast<std::size_t>(timer); }
@@ -96,6 +98,7 @@ struct Server::SessionTimerWindow final : platform::MessageTarget {
       case SessionTimer::OnlineTimer: server.Trap("OnlineTimer")([&] { server.OnlineTimerTick(); }); break;
       case SessionTimer::TimeoutTimer: server.Trap("TimeoutTimer")([&] { server.TimeoutTimerTick(); }); break;
       case SessionTimer::SysTimer: server.Trap("SysTimer")([&] { server.SysTimerTick(); }); break;
+      case SessionTimer::SIDTime: server.StationID(); break;
     }
   }
   Server& server;
@@ -109,7 +112,7 @@ void Server::EnableTimer(SessionTimer timer, bool enabled) {
   if (on == enabled) return;
   on = enabled;
   const auto id = static_cast<uint32_t>(timer);
-  if (enabled) {
+  if (enabled && IntervalMs(timer) != kNoInterval) {
     platform::SetTimer(window.target_id(), id, IntervalMs(timer));
   } else {
     platform::KillTimer(window.target_id(), id);

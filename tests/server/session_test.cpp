@@ -133,6 +133,9 @@ TEST_F(Session, StationIdCountsLinesAboveMaxLines) {
   EXPECT_EQ(server.heldOutput[1].TakeFirst(), P + "Tellarium QVS-00\r\n Tellarium #00\r\n Online\r\n \r\n \r\n "
                                               "/P<PATH>=? - Link Command Menu\r\n 2 Lines In Use, 5 Lines Available.\r\n");
   EXPECT_FALSE(server.heldOutput[9].HasMessage());
+  server.EnableTimer(Server::SessionTimer::SIDTime, true);  // it has no interval
+  Advance(3'600'000);
+  EXPECT_FALSE(server.heldOutput[1].HasMessage());
 }
 
 // Each minute's tick counts it and marks a line at the first tick over its
