@@ -75,6 +75,10 @@ constexpr std::string_view kPeerPortName = "{PEERPORT}";
 // Steps that begin with this run against the second station.
 constexpr std::string_view kPeer = "peer ";
 
+// "A > bytes -> answer": the answer read next; after "...", skipped to.
+constexpr std::string_view kAnswerMark = " -> ";
+constexpr std::string_view kSkipMark = "...";
+
 // The station's standard output, read by steps of the caller "console".
 constexpr std::string_view kConsole = "console";
 
@@ -128,10 +132,13 @@ void LoadFile(const std::filesystem::path& path, std::map<std::string, std::stri
       };
       if (verb == "prompted" || verb == "guest" || verb == "member" || verb == "link") {
         AddLogin(verb, argument, add);
-      } else if (verb == "asks") {
-        const std::size_t arrow = argument.find(" -> ");
-        add(">", argument.substr(0, arrow) + "\\r");
-        add("<", arrow == std::string::npos ? "" : argument.substr(arrow + 4));
+      } else if (verb == ">" || verb == "asks") {
+        const std::size_t arrow = argument.find(kAnswerMark);
+        add(">", argument.substr(0, arrow) + (verb == "asks" ? "\\r" : ""));
+        if (arrow == std::string::npos) continue;
+        const std::string answer = argument.substr(arrow + kAnswerMark.size());
+        const bool skipping = answer.starts_with(kSkipMark);
+        add(skipping ? "to" : "<", answer.substr(skipping ? kSkipMark.size() : 0));
       } else {
         add(verb, argument);
       }
