@@ -121,37 +121,38 @@ void LoadFile(const std::filesystem::path& path, std::map<std::string, std::stri
       scenarios.push_back({path.filename().string(), number, rest, {}});
     } else if (scenarios.empty() || scenarios.back().file != path.filename().string()) {
       throw std::invalid_argument(path.string() + ":" + std::to_string(number) + ": a step outside a scenario");
-    } else if (!IsCaller(word)) {
+    } else if (!IsCaller(word.substr(0, word.find(',')))) {
       scenarios.back().steps.push_back({number, "", word, Expand(rest, defines), peer});
     } else {
-      auto [verb, argument] = FirstWord(rest);
-      if (verb == "skips" || verb == "hangs") std::tie(verb, argument) = FirstWord(argument);
-      auto& steps = scenarios.back().steps;
-      const auto add = [&](const std::string& v, const std::string& a) {
-        steps.push_back({number, word, v, Expand(a, defines), peer});
-      };
-      if (verb == "prompted" || verb == "guest" || verb == "member" || verb == "link") {
-        AddLogin(verb, argument, add);
-      } else if (verb == ">" || verb == "asks") {
-        const std::size_t arrow = argument.find(kAnswerMark);
-        add(">", argument.substr(0, arrow) + (verb == "asks" ? "\\r" : ""));
-        if (arrow == std::string::npos) continue;
-        const std::string answer = argument.substr(arrow + kAnswerMark.size());
-        const bool skipping = answer.starts_with(kSkipMark);
-        add(skipping ? "to" : "<", answer.substr(skipping ? kSkipMark.size() : 0));
-      } else {
-        add(verb, argument);
+      std::istringstream actors(word);  // "M,G skips to ...": the same steps for each
+      for (std::string actor; std::getline(actors, actor, ',');) {
+        auto [verb, argument] = FirstWord(rest);
+        if (verb == "skips" || verb == "hangs") std::tie(verb, argument) = FirstWord(argument);
+        const auto add = [&](const std::string& v, const std::string& a) {
+          scenarios.back().steps.push_back({number, actor, v, Expand(a, defines), peer});
+        };
+        if (verb == "prompted" || verb == "guest" || verb == "member" || verb == "link") {
+          AddLogin(verb, argument, add);
+        } else if (verb == ">" || verb == "asks") {
+          const std::size_t arrow = argument.find(kAnswerMark);
+          add(">", argument.substr(0, arrow) + (verb == "asks" ? "\\r" : ""));
+          if (arrow == std::string::npos) continue;
+          const std::string answer = argument.substr(arrow + kAnswerMark.size());
+          const bool skipping = answer.starts_with(kSkipMark);
+          add(skipping ? "to" : "<", answer.substr(skipping ? kSkipMark.size() : 0));
+        } else {
+          add(verb, argument);
+        }
       }
     }
   }
 }
 
 // What a scenario runs against: the station's directory and process, and
-// its callers by name; a peer run is the second station.
+// its callers by name.
 class ScenarioRun {
  public:
-  ScenarioRun(const Scenario& scenario, std::string binary, bool peer)
-      : scenario_(scenario), binary_(std::move(binary)), peer_(peer) {}
+  ScenarioRun(const Scenario& scenario, std::string binary) : scenario_(scenario), binary_(std::move(binary)) {}
 
   // The other station, whose main port sends may name.
   void Meet(const ScenarioRun& other) { peerPort_ = other.ports_.main; }
@@ -271,7 +272,7 @@ class ScenarioRun {
       ::setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
     }
     const bool console = std::any_of(scenario_.steps.begin(), scenario_.steps.end(),
-                                     [this](const Step& step) { return step.actor == kConsole && step.peer == peer_; });
+                                     [](const Step& step) { return step.actor == kConsole; });
     station_ = std::make_unique<testing::Station>(
         binary_, scratch_.path().string(), console ? testing::Station::Output::kPipe : testing::Station::Output::kDropped);
     for (const std::string& variable : environment_) ::unsetenv(variable.substr(0, variable.find('=')).c_str());
@@ -385,7 +386,6 @@ class ScenarioRun {
 
   const Scenario& scenario_;
   std::string binary_;
-  bool peer_;
   int peerPort_ = 0;
   std::string skipped_;
   testing::ScratchDirectory scratch_;
@@ -414,10 +414,9 @@ std::vector<Scenario> LoadScenarios(const std::filesystem::path& directory) {
 }
 
 void Run(const Scenario& scenario, const std::string& binary) {
-  ScenarioRun home(scenario, binary, false);
-  ScenarioRun peer(scenario, binary, true);  // made second, so it ends first
+  ScenarioRun home(scenario, binary);
+  ScenarioRun peer(scenario, binary);  // made second, so it ends first
   home.Meet(peer);
-  peer.Meet(home);
   for (const Step& step : scenario.steps) {
     if (!(step.peer ? peer : home).Do(step)) break;
   }

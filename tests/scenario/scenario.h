@@ -17,10 +17,9 @@
 //     A link 3 010pw                  ... logs in to a link account
 //     A > \r\n                        A sends
 //     A < Press <ENTER> To Login.\r\n A reads exactly these bytes next
-//     A skips to -->                  A reads up to and including these bytes
-//     A > \r\n -> {PROMPT}            A sends, then reads the answer next
+//     A,B skips to -->                A and B each read up to and including these bytes
+//     A > \r\n -> {PROMPT}            A sends, then reads the answer ("-> ...": skips to it)
 //     A asks /T2 -> {SAYS Done.}      ... sends "/T2" and CR, then reads the answer
-//     A asks /S -> ...{SAYS Done.}    ... and skips to the answer
 //     A quiet                         A reads nothing for a moment
 //     A closed                        the station hangs up on A, with nothing more
 //     A hangs up

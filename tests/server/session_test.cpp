@@ -130,8 +130,7 @@ TEST_F(Session, StationIdCountsLinesAboveMaxLines) {
   Place(1, kChatUser);
   Place(9, kChatUser);
   server.StationID();
-  EXPECT_EQ(server.heldOutput[1].TakeFirst(), P + "Tellarium QVS-00\r\n Tellarium #00\r\n Online\r\n \r\n \r\n "
-                                              "/P<PATH>=? - Link Command Menu\r\n 2 Lines In Use, 5 Lines Available.\r\n");
+  EXPECT_TRUE(server.heldOutput[1].TakeFirst().ends_with(" 2 Lines In Use, 5 Lines Available.\r\n"));
   EXPECT_FALSE(server.heldOutput[9].HasMessage());
   server.EnableTimer(Server::SessionTimer::SIDTime, true);  // it has no interval
   Advance(3'600'000);
