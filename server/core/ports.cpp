@@ -73,22 +73,25 @@ void RefuseOption(Server& server, int16_t line, int16_t refusal, int16_t option)
   ReplyOption(server, line, refusal, option);
 }
 
-void AgreeSuppressGoAhead(Server& server, int16_t line, int16_t reply) {
+// Each way once: the first DO (the acknowledgement of the offer too) is
+// answered WILL, the first WILL is answered DO.
+void AgreeSuppressGoAhead(Server& server, int16_t line, int16_t reply, bool& agreed) {
+  if (agreed) return;
   ReplyOption(server, line, reply, tntlib::tntSuppressGoAhead);
-  LineState& state = server.LineAt(line);
-  state.sgaAgreed = true;
-  state.sgaPending = false;
+  agreed = true;
+  server.LineAt(line).sgaPending = false;
 }
 
 void AnswerDo(Server& server, int16_t line, int16_t option) {
   LineState& state = server.LineAt(line);
   if (option == tntlib::tntSuppressGoAhead) {
-    if (!state.sgaAgreed) AgreeSuppressGoAhead(server, line, tntlib::tntWILL);
+    AgreeSuppressGoAhead(server, line, tntlib::tntWILL, state.sgaWillAgreed);
   } else if (option == tntlib::tntEcho) {
     if (state.echoAgreed) return;
     ReplyOption(server, line, tntlib::tntWILL, option);
     state.echoAgreed = true;
     state.echoRequested = true;
+    server.ConnectionAt(line).echoRefused = false;
   } else {
     ReplyOption(server, line, tntlib::tntWONT, option);
   }
@@ -98,7 +101,7 @@ void AnswerDo(Server& server, int16_t line, int16_t option) {
 void AnswerWill(Server& server, int16_t line, int16_t option) {
   LineState& state = server.LineAt(line);
   if (option == tntlib::tntSuppressGoAhead) {
-    if (!state.sgaAgreed) AgreeSuppressGoAhead(server, line, tntlib::tntDO);
+    AgreeSuppressGoAhead(server, line, tntlib::tntDO, state.sgaDoAgreed);
   } else if (option == tntlib::tntEcho) {
     ReplyOption(server, line, tntlib::tntDONT, option);
     ReplyOption(server, line, tntlib::tntDONT, option);
@@ -108,23 +111,36 @@ void AnswerWill(Server& server, int16_t line, int16_t option) {
   }
 }
 
+// A caller that echoes its own typing gets no echo until it asks again.
+void AnswerDont(Server& server, int16_t line, int16_t option) {
+  if (option == tntlib::tntEcho) {
+    server.LineAt(line).echoAgreed = false;
+    server.ConnectionAt(line).echoRefused = true;
+  }
+  RefuseOption(server, line, tntlib::tntWONT, option);
+}
+
 // A new connection starts with nothing of the line's previous one.
 void ClearConnectionState(Server& server, int16_t line) {
   LineConnection& connection = server.ConnectionAt(line);
   connection.optionsSent.fill(0);
-  connection.afterBareCr = false;
+  connection.afterBareCr = connection.echoRefused = false;
+  connection.keySequence = {};
   const auto i = static_cast<std::size_t>(line);
   server.receiveBuffer[i].clear();
   server.inputLine[i].clear();
   server.typing[i] = false;
 }
 
-// No WONT 34 is offered here: the option answers refuse line mode when asked.
+// Echo and suppress-go-ahead are offered, so that clients type in character
+// mode on any port. No WONT 34 is offered here: the option answers refuse
+// line mode when asked.
 void Greet(Server& server, int16_t line) {
   // The line is marked before anything is sent: a connection that fails
   // while greeted is logged off at once and must stay free.
   server.MarkLoggingIn(line);
   ReplyOption(server, line, tntlib::tntWILL, tntlib::tntEcho);
+  ReplyOption(server, line, tntlib::tntWILL, tntlib::tntSuppressGoAhead);
   if (server.Connected(line)) server.PortControl(line).SendCmd(0, kGreetingOption, kGreetingSubnegotiation, kNoDataTag);
   const std::string& br = server.lineBreak;
   server.SendDirect(line, br + "Welcome to QVS-" + server.stationNumber + ":" + server.stationName + br +
@@ -329,7 +345,7 @@ void Server::OnPortCmd(int16_t Index, int16_t nCommand, int16_t nOption) {
     switch (nCommand) {
       case tntlib::tntDO: AnswerDo(*this, Index, nOption); break;
       case tntlib::tntWILL: AnswerWill(*this, Index, nOption); break;
-      case tntlib::tntDONT: RefuseOption(*this, Index, tntlib::tntWONT, nOption); break;
+      case tntlib::tntDONT: AnswerDont(*this, Index, nOption); break;
       case tntlib::tntWONT: RefuseOption(*this, Index, tntlib::tntDONT, nOption); break;
       default: break;
     }

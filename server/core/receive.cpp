@@ -13,9 +13,13 @@ namespace {
 constexpr char kCR = '\r';
 constexpr char kLF = '\n';
 constexpr char kBackspace = '\x08';
+constexpr char kDelete = '\x7F';  // what most terminals send for Backspace
 constexpr char kCancel = '\x18';
 constexpr char kEscape = '\x1B';
 constexpr char kReprint = '\x15';
+// Never typed through: the telnet escape on the wire, and the end mark of a
+// held message.
+constexpr char kTelnetEscape = '\xFF';
 constexpr char kGrave = '`';
 constexpr char kConfigPacket = '\x01';
 constexpr char kAccountPacket = '\x02';
@@ -31,12 +35,11 @@ constexpr std::size_t kReceiveBufferCap = 32 * 1024;
 // The characters a chat user's line never carries to the chat or the links.
 bool IsStrippedForChat(char c) { return c == '}' || c == '~'; }
 
-// The outcome of the character walk: the kept characters before the line end
-// (or the whole piece), and how the walk ended.
-struct Filtered {
-  enum class End { kPiece, kLine, kEvent } end = End::kPiece;
-  std::string kept;
-};
+// A key sequence: ESC "[", parameter and intermediate bytes, a final byte;
+// or ESC "O" and one character. Past its longest it ends and is dropped.
+constexpr uint8_t kLongestKeySequence = 16;
+bool IsSequenceMiddle(char c) { return c >= 0x20 && c <= 0x3F; }
+bool IsSequenceFinal(char c) { return c >= 0x40 && c <= 0x7E; }
 
 // A chat user asked to log in again: the line starts over as a new caller.
 void RestartLoginIfAsked(Server& server, int16_t line) {
@@ -179,56 +182,117 @@ bool StartLogin(Server& server, int16_t line) {
   return true;
 }
 
-void EraseEcho(Server& server, int16_t line) {
-  std::string erase;
-  for (std::size_t n = server.receiveBuffer[static_cast<std::size_t>(line)].size(); n > 0; --n) erase += kErase;
-  server.SendDirect(line, erase);
-}
+// A caller's piece applied key by key to the line so far: editing keys act
+// at once, key sequences (arrows and the like) are dropped whole, and a CR
+// or a bare LF ends the line. The typing is echoed unless the piece ends
+// the line (a line-mode client shows its own) or the caller refused echo.
+class KeyWalk {
+ public:
+  KeyWalk(Server& server, int16_t line)
+      : server_(server),
+        line_(line),
+        state_(server.LineAt(line)),
+        connection_(server.ConnectionAt(line)),
+        buffer_(server.receiveBuffer[static_cast<std::size_t>(line)]) {}
 
-// The line editing keys act on what the line holds so far; a chat user's "}"
-// and "~" are removed. The walk ends at the first carriage return.
-Filtered FilterCharacters(Server& server, int16_t line, const std::string& data) {
-  const auto i = static_cast<std::size_t>(line);
-  const bool chatUser = server.lines[i].status == kChatUser;
-  std::string& buffer = server.receiveBuffer[i];
-  Filtered result;
-  for (std::size_t at = 0; at < data.size(); ++at) {
-    const char c = data[at];
-    if (c == kCR) {
-      result.end = Filtered::End::kLine;
-      return result;
-    }
-    if (c == kBackspace) {
-      if (!buffer.empty()) {
-        buffer.pop_back();
-        server.SendDirect(line, kErase);
+  // True when the piece ended the line; what follows the line end is dropped.
+  bool Walk(std::string_view piece) {
+    for (const char c : piece) {
+      if (InKeySequence(c)) continue;
+      if (c == kCR || c == kLF) {
+        echo_.clear();
+        return true;
       }
-    } else if (c == kCancel || c == kEscape || c == kReprint) {
-      EraseEcho(server, line);
-      if (c == kReprint) {
-        server.SendDirect(line, "Reprinting..." + server.lineBreak);
-        server.SendDirect(line, buffer);
-      } else {
-        buffer.clear();
-      }
-      // What follows the key is taken as the line so far, as it is.
-      if (at + 1 < data.size()) buffer = data.substr(at + 1, kReceiveBufferCap);
-      result.end = Filtered::End::kEvent;
-      return result;
-    } else if (!(chatUser && IsStrippedForChat(c))) {
-      result.kept += c;
+      Key(c);
     }
+    Flush();
+    return false;
   }
-  return result;
-}
 
-// Returns what fitted under the cap.
-std::string AppendToBuffer(Server& server, int16_t line, std::string_view text) {
+ private:
+  bool InKeySequence(char c) {
+    KeySequence& sequence = connection_.keySequence;
+    using Stage = KeySequence::Stage;
+    switch (sequence.stage) {
+      case Stage::kNone:
+        if (c == kEscape) sequence = {Stage::kEscape, 1};
+        return c == kEscape;
+      case Stage::kEscape:
+        if (c == '[' || c == 'O') {
+          sequence = {c == '[' ? Stage::kControl : Stage::kSingleShift, 2};
+          return true;
+        }
+        sequence = {};
+        ClearLine();  // a lone escape cancels the line
+        return false;
+      case Stage::kSingleShift: sequence = {}; return true;
+      case Stage::kControl:
+        if (!IsSequenceMiddle(c)) {  // the final byte ends it; anything else is typed
+          sequence = {};
+          return IsSequenceFinal(c);
+        }
+        if (++sequence.length >= kLongestKeySequence) sequence = {};
+        return true;
+    }
+    return false;
+  }
+
+  void Key(char c) {
+    switch (c) {
+      case kBackspace:
+      case kDelete:
+        if (!buffer_.empty()) {
+          buffer_.pop_back();
+          Erase(1);
+        }
+        return;
+      case kCancel: return ClearLine();
+      case kReprint: return Reprint();
+      case kTelnetEscape: return;
+      default: break;
+    }
+    if (state_.status == kChatUser && IsStrippedForChat(c)) return;
+    if (buffer_.size() >= kReceiveBufferCap) return;
+    buffer_ += c;
+    if (state_.status == kLoggingIn && state_.substate == kPasswordEntry) echo_ += '*';
+    if (state_.status == kChatUser && buffer_[0] != kConfigPacket && buffer_[0] != kAccountPacket) echo_ += c;
+  }
+
+  void ClearLine() {
+    Erase(buffer_.size());
+    buffer_.clear();
+  }
+
+  // The line is erased and shown again as it stands.
+  void Reprint() {
+    Erase(buffer_.size());
+    Flush();
+    server_.SendDirect(line_, "Reprinting..." + server_.lineBreak);
+    server_.SendDirect(line_, buffer_);
+  }
+
+  void Erase(std::size_t characters) {
+    for (; characters > 0; --characters) echo_ += kErase;
+    Flush();
+  }
+
+  void Flush() {
+    if (!echo_.empty() && !connection_.echoRefused) server_.SendDirect(line_, echo_);
+    echo_.clear();
+  }
+
+  Server& server_;
+  const int16_t line_;
+  const LineState& state_;
+  LineConnection& connection_;
+  std::string& buffer_;
+  std::string echo_;  // typed characters not yet echoed
+};
+
+void AppendToBuffer(Server& server, int16_t line, std::string_view text) {
   std::string& buffer = server.receiveBuffer[static_cast<std::size_t>(line)];
   const std::size_t room = buffer.size() < kReceiveBufferCap ? kReceiveBufferCap - buffer.size() : 0;
-  const std::string_view taken = text.substr(0, room);
-  buffer.append(taken);
-  return std::string(taken);
+  buffer.append(text.substr(0, room));
 }
 
 // Commands go to the interpreter, other text to the channel; an empty line
@@ -289,25 +353,11 @@ void DispatchLine(Server& server, int16_t line) {
   FinishLine(server, line);
 }
 
-// Adds a piece to the line; without a line end the typed characters are echoed.
-void AssembleLine(Server& server, int16_t line, const std::string& piece) {
-  const auto i = static_cast<std::size_t>(line);
+// A link's line is assembled raw; what follows its first CR is dropped.
+void AssembleLinkLine(Server& server, int16_t line, const std::string& piece) {
   const std::size_t cr = piece.find(kCR);
-  const std::string taken = AppendToBuffer(server, line, std::string_view(piece).substr(0, cr));
-  std::string& buffer = server.receiveBuffer[i];
-  const std::size_t bufferCr = buffer.find(kCR);
-  if (cr == std::string::npos && bufferCr == std::string::npos) {
-    const LineState& state = server.lines[i];
-    if (state.status == kLoggingIn && state.substate == kPasswordEntry) {
-      server.SendDirect(line, std::string(taken.size(), '*'));
-    } else if (state.status == kChatUser) {
-      if (buffer[0] != kConfigPacket && buffer[0] != kAccountPacket) server.SendDirect(line, taken);
-      server.typing[i] = true;
-    }
-    return;
-  }
-  if (bufferCr != std::string::npos) buffer.erase(bufferCr);
-  DispatchLine(server, line);
+  AppendToBuffer(server, line, std::string_view(piece).substr(0, cr));
+  if (cr != std::string::npos) DispatchLine(server, line);
 }
 
 }  // namespace
@@ -327,25 +377,20 @@ void Server::OnPortRecv(int16_t Index, const std::string& received) {
       lgoff(Index);
       return;
     }
-    // The LF of a CR LF split across reads belongs to the line just ended.
-    std::string data = connection.afterBareCr && received[0] == kLF ? received.substr(1) : received;
+    // The LF or NUL of a CR LF or CR NUL split across reads belongs to the
+    // line just ended.
+    const bool lineEndTail = received[0] == kLF || received[0] == '\0';
+    std::string data = connection.afterBareCr && lineEndTail ? received.substr(1) : received;
     connection.afterBareCr = received.back() == kCR;
     if (data.empty()) return;
     typing[i] = true;
     if (TakeClientPacket(*this, Index, data)) return;
     if (StartLogin(*this, Index)) return;
     if (lines[i].status >= kDDialLink) {
-      AssembleLine(*this, Index, data);
-      return;
-    }
-    const Filtered filtered = FilterCharacters(*this, Index, data);
-    if (filtered.end == Filtered::End::kEvent) return;
-    if (filtered.end == Filtered::End::kLine) {
-      AppendToBuffer(*this, Index, filtered.kept);
+      AssembleLinkLine(*this, Index, data);
+    } else if (KeyWalk(*this, Index).Walk(data)) {
       DispatchLine(*this, Index);
-      return;
     }
-    AssembleLine(*this, Index, filtered.kept);
   });
 }
 

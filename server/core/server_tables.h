@@ -76,9 +76,17 @@ struct LineState {
   int16_t screenFieldCount = 0;
   AccountFlags accountFlags{};
   bool sgaPending = false;
-  bool sgaAgreed = false;
+  bool sgaWillAgreed = false;  // suppress-go-ahead, agreed once each way:
+  bool sgaDoAgreed = false;    // WILL for the peer's DO, DO for its WILL
   bool echoRequested = false;
   bool echoAgreed = false;
+};
+
+// How far a caller's key sequence (ESC "[" ... a final byte, or ESC "O" and
+// one character) has come; a sequence may be split between pieces.
+struct KeySequence {
+  enum class Stage : uint8_t { kNone, kEscape, kControl, kSingleShift } stage = Stage::kNone;
+  uint8_t length = 0;  // its bytes so far
 };
 
 // What the station keeps of each line's connection beside LineState.
@@ -88,6 +96,8 @@ struct LineConnection {
   uint32_t loginSerial = 0;                // the connection the last login began on
   int8_t logoffsUnderWay = 0;              // such a line is given to no new caller
   bool afterBareCr = false;                // the last piece ended in a bare CR
+  bool echoRefused = false;                // the caller said DONT ECHO: typing is not echoed
+  KeySequence keySequence;                 // a key sequence the last piece left open
   bool releasing = false;                  // a held message is on its way out
   std::array<uint8_t, 256> optionsSent{};  // what was last sent about each option
   int16_t statusBeforePairing = 0;         // restored when an operator's pairing ends

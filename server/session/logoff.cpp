@@ -170,7 +170,7 @@ void Server::ResetLine(int16_t line) {
   state.unlimitedTime = false;
   state.editAccount.clear();
   state.sgaPending = true;
-  state.sgaAgreed = false;
+  state.sgaWillAgreed = state.sgaDoAgreed = false;
   state.echoRequested = true;
   state.echoAgreed = false;
   const auto i = static_cast<std::size_t>(line);

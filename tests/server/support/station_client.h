@@ -22,7 +22,7 @@ inline const std::string kPressEnter = "Press <ENTER> To Login.\r\n";
 
 // What a telnet caller on `line` reads first: the option offers and the greeting.
 inline std::string Greeting(int line) {
-  return std::string("\xff\xfb\x01\xff\xfa\x00\x01\x01\x01\xff\xf0", 11) +
+  return std::string("\xff\xfb\x01\xff\xfb\x03\xff\xfa\x00\x01\x01\x01\xff\xf0", 14) +
          "\r\nWelcome to QVS-00:Tellarium\r\nRunning QVS V1.40M\r\nYou are connected to port #" +
          std::to_string(line) + "\r\n" + kPressEnter;
 }
