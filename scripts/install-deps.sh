@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what building and testing Tellarium needs, from Debian's packages,
-# when any of it is missing.
+# Installs what building and testing Tellarium needs (the telnet clients the
+# tryout drives among it), from Debian's packages, when any of it is missing.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev faketime expect telnet)
+packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev faketime expect telnet
+  busybox putty-tools netcat-openbsd socat)
 
 missing=()
 for p in "${packages[@]}"; do
