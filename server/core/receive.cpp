@@ -377,10 +377,9 @@ void Server::OnPortRecv(int16_t Index, const std::string& received) {
       lgoff(Index);
       return;
     }
-    // The LF or NUL of a CR LF or CR NUL split across reads belongs to the
-    // line just ended.
-    const bool lineEndTail = received[0] == kLF || received[0] == '\0';
-    std::string data = connection.afterBareCr && lineEndTail ? received.substr(1) : received;
+    // The LF of a CR LF split across reads belongs to the line just ended
+    // (the control drops the NUL of a CR NUL).
+    std::string data = connection.afterBareCr && received[0] == kLF ? received.substr(1) : received;
     connection.afterBareCr = received.back() == kCR;
     if (data.empty()) return;
     typing[i] = true;
