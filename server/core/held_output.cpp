@@ -19,6 +19,7 @@ void HeldOutput::Append(std::string_view formatted) {
     bytes_ -= messages_.front().size();
     messages_.pop_front();
   }
+  if (whenHolding_) whenHolding_();
 }
 
 std::string HeldOutput::TakeFirst() {

@@ -1,10 +1,11 @@
-// Output held back for a line while its caller types, released one message at
-// a time. Messages are kept as a list, so a byte 255 that a caller typed (the
+// Output held back for a line while its caller types, released whole
+// messages at a time. Messages are kept as a list, so a byte 255 that a caller typed (the
 // end mark of a message) never splits one.
 #pragma once
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,8 @@ class HeldOutput {
   // the formatter put after the mark (the line break of output mode 0) travels
   // in front of the next message.
   void Append(std::string_view formatted);
+  // Runs after each message taken in: the station releases while any is held.
+  void WhenHolding(std::function<void()> notify) { whenHolding_ = std::move(notify); }
 
   bool HasMessage() const { return !messages_.empty(); }
   // Removes and returns the oldest message.
@@ -35,6 +38,7 @@ class HeldOutput {
   std::deque<std::string> messages_;
   std::string carried_;  // what followed the last end mark
   std::size_t bytes_ = 0;
+  std::function<void()> whenHolding_;
 };
 
 }  // namespace tellarium

@@ -16,6 +16,9 @@ namespace {
 constexpr char kBell = '\x07';
 constexpr char kEscape = '\x1B';
 constexpr char kCaretMark = '^';
+// The most one release sends to a line before it goes on to the next (it
+// always sends at least one whole message).
+constexpr std::size_t kReleaseBoundBytes = 64 * 1024;
 
 // The routines' error entries carry their arguments after the standard lines.
 std::string NumberLine(std::string_view label, int value) {
@@ -45,6 +48,28 @@ class Marked {
  private:
   bool& flag_;
 };
+
+void ReleaseHeld(Server& server, int16_t l) {
+  const auto i = static_cast<std::size_t>(l);
+  HeldOutput& held = server.heldOutput[i];
+  const LineState& line = server.LineAt(l);
+  bool& releasing = server.connections[i].releasing;
+  for (std::size_t sent = 0; sent < kReleaseBoundBytes && held.HasMessage() && !releasing;) {
+    if (line.status < kChatUser || (server.typing[i] && line.status < kDDialLink)) return;
+    std::string messages;
+    while (held.HasMessage() && sent + messages.size() < kReleaseBoundBytes) {
+      messages += held.TakeFirst() + server.lineBreak;
+    }
+    {
+      const Marked onItsWay(releasing);
+      platform::Pump();
+    }
+    if (!server.Connected(l)) return;
+    if (line.status == kChatUser) server.PortControl(l).Send(server.caret(messages));
+    if (line.status == kDDialLink) server.PortControl(l).Send(messages);
+    sent += messages.size();
+  }
+}
 
 }  // namespace
 
@@ -82,29 +107,23 @@ void Server::send(int16_t l, int16_t cmode, std::string dat) {
   });
 }
 
-// One message per line per call, so held output is paced by the timer; a
-// chat user who is typing is not interrupted. A line whose message is on its
-// way out (events run before it is sent) is passed over by a release that
-// runs meanwhile, so messages never overtake each other.
+// Everything a line holds goes out in one send, up to a bound so that no line
+// keeps the others waiting; a chat user who is typing is not interrupted. A
+// line whose messages are on their way out (events run before they are sent)
+// is passed over by a release that runs meanwhile, so messages never overtake
+// each other; what was held meanwhile follows at once. The backlog timer stops
+// once nothing is held.
 void Server::BOut() {
   const ErrorTrap trap = Trap("BOut");
-  for (int16_t l = 0; l <= config.maxLines && l < kLineCount; ++l) {
-    trap([&] {
-      HeldOutput& held = heldOutput[static_cast<std::size_t>(l)];
-      const LineState& line = LineAt(l);
-      bool& releasing = connections[static_cast<std::size_t>(l)].releasing;
-      if (!held.HasMessage() || line.status < kChatUser || releasing) return;
-      if (typing[static_cast<std::size_t>(l)] && line.status < kDDialLink) return;
-      const std::string message = held.TakeFirst() + lineBreak;
-      {
-        const Marked onItsWay(releasing);
-        platform::Pump();
-      }
-      if (!Connected(l)) return;
-      if (line.status == kChatUser) PortControl(l).Send(caret(message));
-      if (line.status == kDDialLink) PortControl(l).Send(message);
-    });
+  for (int16_t l = 0; l <= ReleasedLines(); ++l) trap([&] { ReleaseHeld(*this, l); });
+  if (!HoldsOutput()) StopReleasing();
+}
+
+bool Server::HoldsOutput() const {
+  for (int16_t l = 0; l <= ReleasedLines(); ++l) {
+    if (heldOutput[static_cast<std::size_t>(l)].HasMessage()) return true;
   }
+  return false;
 }
 
 std::string Server::caret(std::string_view txt) {

@@ -59,6 +59,7 @@ struct BlogTimerWindow final : platform::MessageTarget {
     if (message == platform::kTimerMessage && wparam == kBlogTimerId) server.Trap("BlogTimer")([&] { server.BOut(); });
   }
   Server& server;
+  bool running = false;
 };
 
 void ReplyOption(Server& server, int16_t line, int16_t command, int16_t option) {
@@ -197,6 +198,7 @@ TelnetControl& Server::Controls::FreeRefusalControl(const ControlFactory& make) 
   }
   if (Full.size() < kMaxRefusalControls) {
     Full.push_back(std::make_unique<TelnetControl>(static_cast<int16_t>(Full.size()), refusalEvents, make()));
+    Full.back()->SetNoDelay(true);
     return *Full.back();
   }
   Full.front()->Close(true);
@@ -216,8 +218,11 @@ void Server::CreateControls() {
   Controls& made = controls_.Emplace(*this);
   made.Listener = std::make_unique<TelnetControl>(0, made.listenerEvents, controlFactory_());
   made.Line0 = std::make_unique<TelnetControl>(0, made.line0Events, controlFactory_());
+  // A reply made of several sends must not wait for the caller's delayed
+  // acknowledgement of the first.
   for (std::size_t i = 0; i < made.port.size(); ++i) {
     made.port[i] = std::make_unique<TelnetControl>(static_cast<int16_t>(i), made.portEvents, controlFactory_());
+    made.port[i]->SetNoDelay(true);
   }
 }
 
@@ -245,8 +250,18 @@ void Server::RestartListeners() {
   controls_->Listener->Listen(0);
 }
 
-void Server::StartBlogTimer() {
-  if (controls_) platform::SetTimer(controls_->blogTimer.target_id(), kBlogTimerId, kBlogIntervalMs);
+// Started once: a timer restarted at each message would never come due while
+// messages keep coming.
+void Server::KeepReleasing() {
+  if (!controls_ || controls_->blogTimer.running) return;
+  platform::SetTimer(controls_->blogTimer.target_id(), kBlogTimerId, kBlogIntervalMs);
+  controls_->blogTimer.running = true;
+}
+
+void Server::StopReleasing() {
+  if (!controls_ || !controls_->blogTimer.running) return;
+  platform::KillTimer(controls_->blogTimer.target_id(), kBlogTimerId);
+  controls_->blogTimer.running = false;
 }
 
 TelnetControl& Server::PortControl(int16_t line) {

@@ -19,7 +19,9 @@ auto& EntryAt(Table& table, int index) {
 
 Server::Server() : Server([] { return std::unique_ptr<platform::Component>(KorvatelCreateControl()); }) {}
 
-Server::Server(ControlFactory controlFactory) : controlFactory_(std::move(controlFactory)) {}
+Server::Server(ControlFactory controlFactory) : controlFactory_(std::move(controlFactory)) {
+  for (HeldOutput& held : heldOutput) held.WhenHolding([this] { KeepReleasing(); });
+}
 
 Server::~Server() = default;
 

@@ -51,8 +51,8 @@ class Server : public ServerTables {
   Server();
   explicit Server(ControlFactory controlFactory);
   ~Server();
-  Server(const Server&) = default;
-  Server& operator=(const Server&) = default;
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
 
   // ---- Server core ---------------------------------------------------------
   // core/server.cpp: the traps and the tables' entries by number (a number
@@ -106,7 +106,11 @@ class Server : public ServerTables {
   void CreateControls();
   void OpenListeners();  // start-up: a listener that cannot open ends the program
   void RestartListeners();
-  void StartBlogTimer();  // BOut every 100 ms
+  // The backlog timer (BOut every 100 ms) runs while some line holds output.
+  void KeepReleasing();
+  void StopReleasing();
+  bool HoldsOutput() const;
+  int16_t ReleasedLines() const { return std::min<int16_t>(config.maxLines, kLineCount - 1); }
   TelnetControl& PortControl(int16_t line);
   bool Connected(int16_t l);  // the line's control is in state tntConnected
   bool Closing(int16_t line);

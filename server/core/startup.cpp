@@ -114,10 +114,11 @@ void Server::Startup() {
   BuildAccountIndex(*this, trap);
   ResetLines(*this);
   OpenListeners();
+  // The loop runs queued events in the round they are queued in, so the pump
+  // timer, which only lets them run, is not switched on; the backlog timer
+  // runs while output is held.
   EnableTimer(SessionTimer::OnlineTimer, true);
-  EnableTimer(SessionTimer::SysTimer, true);
   SysScreen();
-  StartBlogTimer();
   RememberStartDay();
   Main1();
 }

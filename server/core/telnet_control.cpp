@@ -79,6 +79,8 @@ void TelnetControl::SetRemotePort(int32_t port) { Put(tntlib::kDispRemotePort, V
 
 void TelnetControl::SetReuseAddr(bool on) { Put(tntlib::kDispReuseAddr, Variant::Bool(on)); }
 
+void TelnetControl::SetNoDelay(bool on) { Put(tntlib::kDispNoDelay, Variant::Bool(on)); }
+
 int16_t TelnetControl::State() {
   Variant v = Get(tntlib::kDispState);
   return v.type() == Variant::Type::kInt16 ? v.as_int16() : int16_t{tntlib::tntClosed};

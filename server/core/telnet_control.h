@@ -48,6 +48,7 @@ class TelnetControl final : public platform::EventSink {
   int32_t RemotePort();
   void SetRemotePort(int32_t port);
   void SetReuseAddr(bool on);
+  void SetNoDelay(bool on);
   int16_t State();
 
   bool Accept(int32_t new_session);

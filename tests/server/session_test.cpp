@@ -188,9 +188,10 @@ TEST_F(Session, MarkedLinesGoThirtySecondsAfterTheFirstNotice) {
   EXPECT_EQ(Port(1).closes, (std::vector<bool>{false, true}));
 }
 
-// One message per line per BOut, none to a typist; a byte 255 typed inside a
-// message does not split it.
-TEST_F(Session, HeldOutputGoesOutOneMessageAtATime) {
+// All a line holds goes in one send, none to a typist; a byte 255 typed inside
+// a message does not split it. What is held while a release lets events run
+// follows it at once; past the bound the rest waits for the next release.
+TEST_F(Session, HeldOutputGoesOutWholeInOneSend) {
   for (int16_t l : {1, 2}) Place(l, kChatUser);
   Place(3, kDDialLink);
   server.typing = {false, false, true, true};
@@ -198,17 +199,22 @@ TEST_F(Session, HeldOutputGoesOutOneMessageAtATime) {
     server.heldOutput[l].Append(std::string("one") + kEnd + "\r\n");
     server.heldOutput[l].Append(std::string("t") + kEnd + "wo" + kEnd);
   }
-  for (const std::string next : {"one\r\n", "\r\nt\xFFwo\r\n"}) {
-    server.BOut();
-    EXPECT_EQ(Port(1).TakeSent() + "|" + Port(2).TakeSent() + "|" + Port(3).TakeSent(), next + "||" + next);
-  }
-  // A release that lets events run keeps its place: a timer tick releasing
-  // meanwhile does not send the next message first.
-  for (const char* text : {"first", "second"}) server.heldOutput[1].Append(std::string(text) + kEnd);
-  testing::AtNextPump tick([&] { server.BOut(); });
   server.BOut();
+  const std::string both = "one\r\n\r\nt\xFFwo\r\n";
+  EXPECT_EQ(Port(1).TakeSent() + "|" + Port(2).TakeSent() + "|" + Port(3).TakeSent(), both + "||" + both);
+  EXPECT_EQ(std::tuple(Port(1).sends, Port(3).sends), std::tuple(1, 1));
+  server.heldOutput[1].Append(std::string("first") + kEnd);
+  testing::AtNextPump meanwhile([&] {
+    server.heldOutput[1].Append(std::string("second") + kEnd);
+    server.BOut();
+  });
   server.BOut();
   EXPECT_EQ(Port(1).TakeSent(), "first\r\nsecond\r\n");
+  for (int n = 0; n < 3; ++n) server.heldOutput[1].Append(std::string(40'000, 'x') + kEnd);
+  for (const std::size_t bytes : {80'004u, 40'002u}) {
+    server.BOut();
+    EXPECT_EQ(Port(1).TakeSent().size(), bytes);
+  }
 }
 
 }  // namespace

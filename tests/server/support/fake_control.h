@@ -33,7 +33,7 @@ class FakeControl final : public platform::Component {
     switch (id) {
       case tntlib::kDispSend:
         ok = state == tntlib::tntConnected;
-        if (ok) sent += args[0].as_text();
+        if (ok) sent += args[0].as_text(), ++sends;
         break;
       case tntlib::kDispClose:
         closes.push_back(args[0].as_bool());
@@ -75,6 +75,7 @@ class FakeControl final : public platform::Component {
 
   int16_t state = tntlib::tntClosed;
   std::string sent;
+  int sends = 0;
   std::vector<bool> closes;
   std::vector<int32_t> accepted;
   platform::EventSink* sink = nullptr;
