@@ -1,15 +1,41 @@
 #include "platform/loop.h"
 
-#include <poll.h>
+#include <sys/epoll.h>
 
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/loop_internal.h"
 
 namespace platform {
+namespace {
+
+// The one epoll instance, made at first use and kept for the process. Without
+// it nothing could ever be waited on, so failing to make it is fatal.
+int Epoll() {
+  static int epoll = -1;
+  if (epoll < 0 && (epoll = ::epoll_create1(EPOLL_CLOEXEC)) < 0) {
+    std::perror("epoll_create1");
+    std::abort();
+  }
+  return epoll;
+}
+
+bool Control(int op, int fd, uint32_t events) {
+  epoll_event event{};
+  event.events = events;
+  event.data.fd = fd;
+  return ::epoll_ctl(Epoll(), op, fd, &event) == 0;
+}
+
+}  // namespace
+
 namespace detail {
 
 LoopState& State() {
@@ -18,9 +44,23 @@ LoopState& State() {
   return *state;
 }
 
-void AddReadableSource(int fd, ReadableHandler handler) { State().sources[fd] = std::move(handler); }
+// Registrations stay between waits, so the set is touched only on a change.
+void SetInterest(int fd, uint32_t& registered, uint32_t wanted) {
+  if (wanted == registered) return;
+  const int op = registered == 0 ? EPOLL_CTL_ADD : wanted == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD;
+  // A failed removal means the descriptor has already left the set.
+  if (Control(op, fd, wanted) || op == EPOLL_CTL_DEL) registered = wanted;
+}
 
-void RemoveReadableSource(int fd) { State().sources.erase(fd); }
+void AddReadableSource(int fd, ReadableHandler handler) {
+  const bool added = State().sources.insert_or_assign(fd, std::move(handler)).second;
+  if (added) Control(EPOLL_CTL_ADD, fd, EPOLLIN);
+}
+
+// Leaves the set before its owner closes the descriptor.
+void RemoveReadableSource(int fd) {
+  if (State().sources.erase(fd) != 0) Control(EPOLL_CTL_DEL, fd, 0);
+}
 
 void DropQueued(const std::function<bool(const QueuedMessage&)>& match) {
   auto& queue = State().queue;
@@ -48,29 +88,30 @@ void Enqueue(TargetId target, uint32_t message, uint64_t wparam, int64_t lparam)
   state.queue.push_back({state.next_sequence++, target, message, wparam, lparam});
 }
 
-// Polls sockets and readable sources, waiting at most `timeout_ms`, and turns
-// what is ready into messages (or runs the source handlers).
-void PollOnce(int timeout_ms) {
-  LoopState& state = State();
-  std::vector<pollfd> fds;
-  for (const auto& [fd, handler] : state.sources) fds.push_back({fd, POLLIN, 0});
-  const size_t first_socket = fds.size();
-  detail::CollectSocketPolls(fds);
-  if (fds.empty() && timeout_ms == 0) return;
-  int ready = ::poll(fds.data(), fds.size(), timeout_ms);
-  if (ready <= 0) return;
-  for (size_t i = 0; i < fds.size(); ++i) {
-    if (fds[i].revents == 0) continue;
-    if (i < first_socket) {
-      auto source = state.sources.find(fds[i].fd);
-      if (source != state.sources.end()) {
-        auto handler = source->second;  // the handler may remove its source
-        handler();
-      }
-    } else {
-      detail::HandleSocketReadiness(fds[i]);
-    }
+// Hands readiness to the descriptor's owner, looked up anew: a handler run
+// earlier in the same batch may have removed it.
+void Deliver(int fd, uint32_t events) {
+  auto source = State().sources.find(fd);
+  if (source == State().sources.end()) {
+    detail::HandleSocketReadiness(fd, events);
+    return;
   }
+  auto handler = source->second;  // the handler may remove its source
+  handler();
+}
+
+// Readiness beyond this many descriptors at once is reported by the next wait.
+constexpr int kMostReadyPerWait = 256;
+
+// Waits at most `timeout_ms` for registered sources and sockets, and turns what
+// is ready into messages (or runs the source handlers).
+void PollOnce(int timeout_ms) {
+  epoll_event ready[kMostReadyPerWait];
+  int count = ::epoll_wait(Epoll(), ready, kMostReadyPerWait, timeout_ms);
+  // A signal cut the wait short: take what is ready now; the caller's next
+  // round waits again.
+  if (count < 0 && errno == EINTR) count = ::epoll_wait(Epoll(), ready, kMostReadyPerWait, 0);
+  for (int i = 0; i < count; ++i) Deliver(ready[i].data.fd, ready[i].events);
 }
 
 // Queues one message per due timer, the earliest due first.
@@ -116,6 +157,19 @@ bool TakeNext(uint64_t limit, const MessageFilter& filter, QueuedMessage& out) {
   return false;
 }
 
+// Ends the target's socket watches; the sockets stay open for their owners.
+void ForgetSocketsOf(TargetId target) {
+  auto& sockets = State().sockets;
+  for (auto it = sockets.begin(); it != sockets.end();) {
+    if (it->second.target != target) {
+      ++it;
+      continue;
+    }
+    detail::SetInterest(it->first, it->second.registered, 0);
+    it = sockets.erase(it);
+  }
+}
+
 struct DepthGuard {
   DepthGuard() { ++State().pump_depth; }
   ~DepthGuard() { --State().pump_depth; }
@@ -130,7 +184,7 @@ MessageTarget::~MessageTarget() {
   state.targets.erase(id_);
   detail::DropQueued([this](const QueuedMessage& m) { return m.target == id_; });
   std::erase_if(state.timers, [this](const auto& entry) { return entry.first.first == id_; });
-  std::erase_if(state.sockets, [this](const auto& entry) { return entry.second.target == id_; });
+  ForgetSocketsOf(id_);
 }
 
 bool PostMessage(TargetId target, uint32_t message, uint64_t wparam, int64_t lparam) {

@@ -2,14 +2,11 @@
 // console). Not for hosts.
 #pragma once
 
-#include <poll.h>
-
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <unordered_map>
-#include <vector>
 
 #include "platform/loop.h"
 
@@ -40,6 +37,7 @@ struct SocketWatch {
   bool connecting = false;   // a connect is in progress
   bool close_sent = false;   // the close notice has been posted
   int reset_error = 0;       // an error the close notice took; the next read reports it
+  uint32_t registered = 0;   // the epoll events the loop waits for on it now
 };
 
 // Per readable descriptor (lookup completions, key input, signals).
@@ -61,16 +59,19 @@ struct LoopState {
 
 LoopState& State();
 
-// Runs `handler` on the loop's thread whenever `fd` is readable.
+// Runs `handler` on the loop's thread whenever `fd` is readable. Remove the
+// source before closing `fd`.
 void AddReadableSource(int fd, ReadableHandler handler);
 void RemoveReadableSource(int fd);
 
 // Drops queued messages for which `match` holds.
 void DropQueued(const std::function<bool(const QueuedMessage&)>& match);
 
-// Appends to `fds` the descriptors a poll should wait on for watched sockets,
-// and turns readiness found by that poll into notices.
-void CollectSocketPolls(std::vector<pollfd>& fds);
-void HandleSocketReadiness(const pollfd& ready);
+// Makes the loop wait for `wanted` (epoll events) on `fd`, where `registered`
+// is what it waits for now and is updated; 0 leaves `fd` out of the wait.
+void SetInterest(int fd, uint32_t& registered, uint32_t wanted);
+
+// Turns readiness of a watched socket (epoll events) into notices.
+void HandleSocketReadiness(int fd, uint32_t events);
 
 }  // namespace platform::detail

@@ -1,7 +1,7 @@
 #include "platform/sockets.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,13 +42,19 @@ bool WantsInput(const SocketWatch& w) {
   return w.input_armed && !w.close_sent && (w.mask & (kRead | kOob | kClose));
 }
 
-short PollEventsFor(const SocketWatch& w) {
-  short events = 0;
-  if (WantsInput(w)) events |= POLLIN | POLLPRI | POLLRDHUP;
-  if (w.accept_armed && (w.mask & kAccept)) events |= POLLIN;
-  if (w.connecting || (w.write_armed && (w.mask & kWrite))) events |= POLLOUT;
+// The epoll events a socket waits for, given what is armed. Nothing armed: not
+// waited on at all, since the wait would report its hang-up or error on every
+// round.
+uint32_t EventsFor(const SocketWatch& w) {
+  uint32_t events = 0;
+  if (WantsInput(w)) events |= EPOLLIN | EPOLLPRI | EPOLLRDHUP;
+  if (w.accept_armed && (w.mask & kAccept)) events |= EPOLLIN;
+  if (w.connecting || (w.write_armed && (w.mask & kWrite))) events |= EPOLLOUT;
   return events;
 }
+
+// Follows every change to what a watch is armed for.
+void Rearm(int fd, SocketWatch& w) { detail::SetInterest(fd, w.registered, EventsFor(w)); }
 
 void CompleteConnect(int fd, SocketWatch& w) {
   int error = 0;
@@ -60,8 +66,8 @@ void CompleteConnect(int fd, SocketWatch& w) {
 }
 
 // Input is ready: one notice, then none until the next SocketRecv.
-void SignalInput(int fd, SocketWatch& w, short revents) {
-  if ((revents & POLLPRI) && (w.mask & kOob)) {
+void SignalInput(int fd, SocketWatch& w, uint32_t events) {
+  if ((events & EPOLLPRI) && (w.mask & kOob)) {
     w.input_armed = false;
     Notify(fd, w, kOob, 0);
     return;
@@ -84,51 +90,47 @@ void SignalInput(int fd, SocketWatch& w, short revents) {
 
 namespace detail {
 
-void CollectSocketPolls(std::vector<pollfd>& fds) {
-  for (const auto& [fd, watch] : State().sockets) {
-    short events = PollEventsFor(watch);
-    // A socket with nothing armed is left out: poll would report its hang-up
-    // or error on every round.
-    if (events != 0) fds.push_back({fd, events, 0});
-  }
-}
-
-void HandleSocketReadiness(const pollfd& ready) {
-  SocketWatch* w = FindWatch(ready.fd);
+void HandleSocketReadiness(int fd, uint32_t events) {
+  SocketWatch* w = FindWatch(fd);
   if (w == nullptr) return;
-  const short revents = ready.revents;
   if (w->connecting) {
-    if (revents & (POLLOUT | POLLERR | POLLHUP)) CompleteConnect(ready.fd, *w);
-    return;
+    if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) CompleteConnect(fd, *w);
+  } else {
+    if (w->accept_armed && (w->mask & kAccept) && (events & EPOLLIN)) {
+      w->accept_armed = false;
+      Notify(fd, *w, kAccept, 0);
+    }
+    if (WantsInput(*w) && (events & (EPOLLIN | EPOLLPRI | EPOLLRDHUP | EPOLLHUP | EPOLLERR))) {
+      SignalInput(fd, *w, events);
+    }
+    if (w->write_armed && (w->mask & kWrite) && (events & EPOLLOUT)) {
+      w->write_armed = false;
+      Notify(fd, *w, kWrite, 0);
+    }
   }
-  if (w->accept_armed && (w->mask & kAccept) && (revents & POLLIN)) {
-    w->accept_armed = false;
-    Notify(ready.fd, *w, kAccept, 0);
-  }
-  if (WantsInput(*w) && (revents & (POLLIN | POLLPRI | POLLRDHUP | POLLHUP | POLLERR))) {
-    SignalInput(ready.fd, *w, revents);
-  }
-  if (w->write_armed && (w->mask & kWrite) && (revents & POLLOUT)) {
-    w->write_armed = false;
-    Notify(ready.fd, *w, kWrite, 0);
-  }
+  Rearm(fd, *w);
 }
 
 }  // namespace detail
 
 void WatchSocket(int fd, TargetId target, uint32_t message, uint32_t mask) {
+  SocketWatch watch;
   if (SocketWatch* old = FindWatch(fd)) {
     DropNotices(fd, *old);
-    State().sockets.erase(fd);
+    watch.registered = old->registered;  // still in the wait under the old watch
   }
-  if (mask == 0) return;
+  if (mask == 0) {
+    detail::SetInterest(fd, watch.registered, 0);
+    State().sockets.erase(fd);
+    return;
+  }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  SocketWatch watch;
   watch.target = target;
   watch.message = message;
   watch.mask = mask;
   watch.write_armed = IsConnected(fd);
-  State().sockets[fd] = watch;
+  SocketWatch& watched = State().sockets[fd] = watch;
+  Rearm(fd, watched);
 }
 
 ssize_t SocketRecv(int fd, void* buffer, size_t length, int flags) {
@@ -140,6 +142,7 @@ ssize_t SocketRecv(int fd, void* buffer, size_t length, int flags) {
       result = -1;
       saved = std::exchange(w->reset_error, 0);
     }
+    Rearm(fd, *w);
   }
   errno = saved;
   return result;
@@ -149,7 +152,10 @@ ssize_t SocketSend(int fd, const void* data, size_t length, int flags) {
   ssize_t result = ::send(fd, data, length, flags | MSG_DONTWAIT | MSG_NOSIGNAL);
   int saved = errno;
   if (result < 0 && (saved == EAGAIN || saved == EWOULDBLOCK)) {
-    if (SocketWatch* w = FindWatch(fd)) w->write_armed = true;
+    if (SocketWatch* w = FindWatch(fd)) {
+      w->write_armed = true;
+      Rearm(fd, *w);
+    }
   }
   errno = saved;
   return result;
@@ -158,7 +164,10 @@ ssize_t SocketSend(int fd, const void* data, size_t length, int flags) {
 int SocketAccept(int fd, sockaddr* address, socklen_t* length) {
   int result = ::accept4(fd, address, length, SOCK_NONBLOCK | SOCK_CLOEXEC);
   int saved = errno;
-  if (SocketWatch* w = FindWatch(fd)) w->accept_armed = true;
+  if (SocketWatch* w = FindWatch(fd)) {
+    w->accept_armed = true;
+    Rearm(fd, *w);
+  }
   errno = saved;
   return result;
 }
@@ -175,13 +184,14 @@ int SocketConnect(int fd, const sockaddr* address, socklen_t length) {
     } else if (saved == EINPROGRESS) {
       w->connecting = true;
     }
+    Rearm(fd, *w);
   }
   errno = saved;
   return result;
 }
 
 int SocketClose(int fd) {
-  WatchSocket(fd, 0, 0, 0);
+  WatchSocket(fd, 0, 0, 0);  // leaves the wait while the descriptor is still this socket's
   return ::close(fd);
 }
 

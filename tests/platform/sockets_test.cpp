@@ -74,6 +74,10 @@ TEST_F(SocketPair, SocketNobodyReadsDoesNotSpinTheLoop) {
   WatchSocket(fds_[0], r_.target_id(), kNotice, kRead | kWrite | kOob | kAccept | kConnect | kClose);
   ASSERT_EQ(::write(fds_[1], "x", 1), 1);
   ::shutdown(fds_[1], SHUT_WR);
+  {  // a watch ends with its target, though the (ready) socket stays open
+    Recorder gone;
+    WatchSocket(fds_[1], gone.target_id(), kNotice, kRead | kWrite);
+  }
   Recorder stopper;  // quits after half a second of real time
   stopper.on_message = [](const Received&) { Quit(0); };
   SetTimer(stopper.target_id(), 1, 500);
