@@ -219,6 +219,8 @@ bool Pump(const MessageFilter& filter) {
   return true;
 }
 
+int PumpDepth() { return State().pump_depth; }
+
 int64_t NextTimerDelayMs() {
   int64_t best = -1;
   const int64_t now = Now();

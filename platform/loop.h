@@ -54,6 +54,10 @@ constexpr int kMaxPumpDepth = 8;
 // nothing because of the nesting bound.
 bool Pump(const MessageFilter& filter = {});
 
+// How many pumps are running: 1 inside an event the loop itself dispatched,
+// more inside an event that lets events run.
+int PumpDepth();
+
 // Marks a stretch of code during which no pump may start, such as one that
 // holds a buffer other events use too. Debug builds stop at such a pump.
 class NoPumpScope {

@@ -49,13 +49,21 @@ class Marked {
   bool& flag_;
 };
 
+// Chat users who are not typing, links and lines in a terminal (whose held
+// output is dropped) take what is held for them.
+bool Releasable(const Server& server, int16_t l) {
+  const auto i = static_cast<std::size_t>(l);
+  const int16_t status = server.lines[i].status;
+  return status >= kChatUser && !(server.typing[i] && status < kDDialLink);
+}
+
 void ReleaseHeld(Server& server, int16_t l) {
   const auto i = static_cast<std::size_t>(l);
   HeldOutput& held = server.heldOutput[i];
   const LineState& line = server.LineAt(l);
   bool& releasing = server.connections[i].releasing;
   for (std::size_t sent = 0; sent < kReleaseBoundBytes && held.HasMessage() && !releasing;) {
-    if (line.status < kChatUser || (server.typing[i] && line.status < kDDialLink)) return;
+    if (!Releasable(server, l)) return;
     std::string messages;
     while (held.HasMessage() && sent + messages.size() < kReleaseBoundBytes) {
       messages += held.TakeFirst() + server.lineBreak;
@@ -108,20 +116,21 @@ void Server::send(int16_t l, int16_t cmode, std::string dat) {
 }
 
 // Everything a line holds goes out in one send, up to a bound so that no line
-// keeps the others waiting; a chat user who is typing is not interrupted. A
-// line whose messages are on their way out (events run before they are sent)
-// is passed over by a release that runs meanwhile, so messages never overtake
-// each other; what was held meanwhile follows at once. The backlog timer stops
-// once nothing is held.
+// keeps the others waiting; a chat user who is typing is not interrupted (the
+// end of the line releases). A line whose messages are on their way out
+// (events run before they are sent) is passed over by a release that runs
+// meanwhile, so messages never overtake each other; what was held meanwhile
+// follows at once.
 void Server::BOut() {
   const ErrorTrap trap = Trap("BOut");
   for (int16_t l = 0; l <= ReleasedLines(); ++l) trap([&] { ReleaseHeld(*this, l); });
-  if (!HoldsOutput()) StopReleasing();
+  if (HoldsReleasableOutput()) KeepReleasing();
 }
 
-bool Server::HoldsOutput() const {
+bool Server::HoldsReleasableOutput() const {
   for (int16_t l = 0; l <= ReleasedLines(); ++l) {
-    if (heldOutput[static_cast<std::size_t>(l)].HasMessage()) return true;
+    const auto i = static_cast<std::size_t>(l);
+    if (Releasable(*this, l) && heldOutput[i].HasMessage() && !connections[i].releasing) return true;
   }
   return false;
 }

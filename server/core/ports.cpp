@@ -12,8 +12,10 @@
 namespace tellarium {
 namespace {
 
-constexpr uint32_t kBlogTimerId = 1;
-constexpr uint32_t kBlogIntervalMs = 100;
+// Asks the backlog window to release held output.
+constexpr uint32_t kReleaseMessage = platform::kFirstUserMessage;
+// The pump depth of an event the loop dispatched itself.
+constexpr int kEventPumpDepth = 1;
 
 // Refusal controls in use at once. A refusal closes as soon as its one line
 // is handed to the socket, so a handful covers any burst; past this bound the
@@ -52,14 +54,22 @@ struct PortEvents final : TelnetControlEvents {
   Server& server;
 };
 
-// Runs BOut on each tick of the backlog timer.
-struct BlogTimerWindow final : platform::MessageTarget {
-  explicit BlogTimerWindow(Server& s) : server(s) {}
-  void HandleMessage(uint32_t message, uint64_t wparam, int64_t) override {
-    if (message == platform::kTimerMessage && wparam == kBlogTimerId) server.Trap("BlogTimer")([&] { server.BOut(); });
+// Runs BOut once the event that held output has ended; one release pending
+// at most. An event that lets events run is not ended: a caller it logs off
+// must not be sent what was held for it meanwhile.
+struct BacklogWindow final : platform::MessageTarget {
+  explicit BacklogWindow(Server& s) : server(s) {}
+  void HandleMessage(uint32_t message, uint64_t, int64_t) override {
+    if (message != kReleaseMessage) return;
+    if (platform::PumpDepth() > kEventPumpDepth) {
+      platform::PostMessage(target_id(), kReleaseMessage);
+      return;
+    }
+    pending = false;
+    server.Trap("BlogTimer")([&] { server.BOut(); });
   }
   Server& server;
-  bool running = false;
+  bool pending = false;
 };
 
 void ReplyOption(Server& server, int16_t line, int16_t command, int16_t option) {
@@ -172,7 +182,7 @@ void CompleteOutdial(Server& server, int16_t line) {
 // The window's controls, with their event handlers declared first so that
 // the controls go first.
 struct Server::Controls {
-  explicit Controls(Server& s) : listenerEvents(s), line0Events(s), portEvents(s), blogTimer(s) {}
+  explicit Controls(Server& s) : listenerEvents(s), line0Events(s), portEvents(s), backlog(s) {}
 
   TelnetControl& FreeRefusalControl(const ControlFactory& make);
   // Both listeners take the ports of the configuration. They reuse their
@@ -184,7 +194,7 @@ struct Server::Controls {
   Line0Events line0Events;
   PortEvents portEvents;
   TelnetControlEvents refusalEvents;  // a refused caller's input is dropped
-  BlogTimerWindow blogTimer;
+  BacklogWindow backlog;
   std::unique_ptr<TelnetControl> Listener;
   std::unique_ptr<TelnetControl> Line0;
   std::array<std::unique_ptr<TelnetControl>, kMaxMainLines + 1> port;
@@ -250,18 +260,9 @@ void Server::RestartListeners() {
   controls_->Listener->Listen(0);
 }
 
-// Started once: a timer restarted at each message would never come due while
-// messages keep coming.
 void Server::KeepReleasing() {
-  if (!controls_ || controls_->blogTimer.running) return;
-  platform::SetTimer(controls_->blogTimer.target_id(), kBlogTimerId, kBlogIntervalMs);
-  controls_->blogTimer.running = true;
-}
-
-void Server::StopReleasing() {
-  if (!controls_ || !controls_->blogTimer.running) return;
-  platform::KillTimer(controls_->blogTimer.target_id(), kBlogTimerId);
-  controls_->blogTimer.running = false;
+  if (!controls_ || controls_->backlog.pending) return;
+  controls_->backlog.pending = platform::PostMessage(controls_->backlog.target_id(), kReleaseMessage);
 }
 
 TelnetControl& Server::PortControl(int16_t line) {

@@ -106,10 +106,10 @@ class Server : public ServerTables {
   void CreateControls();
   void OpenListeners();  // start-up: a listener that cannot open ends the program
   void RestartListeners();
-  // The backlog timer (BOut every 100 ms) runs while some line holds output.
+  // Held output is released (BOut) as soon as the event that held it ends,
+  // and again while a line has more than one release takes.
   void KeepReleasing();
-  void StopReleasing();
-  bool HoldsOutput() const;
+  bool HoldsReleasableOutput() const;
   int16_t ReleasedLines() const { return std::min<int16_t>(config.maxLines, kLineCount - 1); }
   TelnetControl& PortControl(int16_t line);
   bool Connected(int16_t l);  // the line's control is in state tntConnected
