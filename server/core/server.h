@@ -192,12 +192,11 @@ class Server : public ServerTables {
 
   // session/timers.cpp: switching on a timer that is on leaves its countdown running.
   // SIDTime (station identification) has no interval, so it raises nothing.
-  enum class SessionTimer : uint32_t { OnlineTimer = 1, TimeoutTimer = 2, SysTimer = 3, SIDTime = 4 };
+  enum class SessionTimer : uint32_t { OnlineTimer = 1, TimeoutTimer = 2, SIDTime = 3 };
   void EnableTimer(SessionTimer timer, bool enabled);
   bool TimerEnabled(SessionTimer timer) const;
   void OnlineTimerTick();   // new day; minutes online; marks lines whose time is up
   void TimeoutTimerTick();  // new day; logs marked lines off; switches itself off
-  void SysTimerTick();      // lets queued events run
   void TmeOut(int16_t line);
   void RememberStartDay();  // the day both new-day checks start from
 

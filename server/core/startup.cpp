@@ -114,9 +114,8 @@ void Server::Startup() {
   BuildAccountIndex(*this, trap);
   ResetLines(*this);
   OpenListeners();
-  // The loop runs queued events in the round they are queued in, so the pump
-  // timer, which only lets them run, is not switched on; the backlog timer
-  // runs while output is held.
+  // No timer merely lets queued events run: the loop runs them in the round
+  // they are queued in. Held output is released when it is held.
   EnableTimer(SessionTimer::OnlineTimer, true);
   SysScreen();
   RememberStartDay();

@@ -1,5 +1,5 @@
 // Session timers: minutes online, time limits and time-outs, the new day for
-// the call counter, the event pump, and station identification (no interval).
+// the call counter, and station identification (no interval).
 #include <array>
 #include <optional>
 #include <string>
@@ -13,13 +13,12 @@ namespace {
 
 using SessionTimer = Server::SessionTimer;
 
-constexpr std::size_t kSessionTimerSlots = 5;  // indexed by SessionTimer
+constexpr std::size_t kSessionTimerSlots = 4;  // indexed by SessionTimer
 constexpr uint32_t kNoInterval = 0;
 uint32_t IntervalMs(SessionTimer timer) {
   switch (timer) {
     case SessionTimer::OnlineTimer: return 60'000;
     case SessionTimer::TimeoutTimer: return 30'000;
-    case SessionTimer::SysTimer: return 500;
     case SessionTimer::SIDTime: return kNoInterval;
   }
   return kNoInterval;
@@ -97,7 +96,6 @@ struct Server::SessionTimerWindow final : platform::MessageTarget {
     switch (static_cast<SessionTimer>(wparam)) {
       case SessionTimer::OnlineTimer: server.Trap("OnlineTimer")([&] { server.OnlineTimerTick(); }); break;
       case SessionTimer::TimeoutTimer: server.Trap("TimeoutTimer")([&] { server.TimeoutTimerTick(); }); break;
-      case SessionTimer::SysTimer: server.Trap("SysTimer")([&] { server.SysTimerTick(); }); break;
       case SessionTimer::SIDTime: server.StationID(); break;
     }
   }
@@ -161,8 +159,5 @@ void Server::TimeoutTimerTick() {
   }
   EnableTimer(SessionTimer::TimeoutTimer, false);
 }
-
-// Lets the events queued behind a long piece of work run.
-void Server::SysTimerTick() { platform::Pump(); }
 
 }  // namespace tellarium
