@@ -72,6 +72,9 @@ std::string Expand(const std::string& text, const std::map<std::string, std::str
 // Sent as the main port of the second station, chosen when the scenario runs.
 constexpr std::string_view kPeerPortName = "{PEERPORT}";
 
+// "clock stopped": the station's clock stands still, so no timer of its comes due.
+constexpr std::string_view kStoppedClock = "stopped";
+
 // Steps that begin with this run against the second station.
 constexpr std::string_view kPeer = "peer ";
 
@@ -202,7 +205,7 @@ class ScenarioRun {
     } else if (step.verb == "env") {
       environment_.push_back(a);
     } else if (step.verb == "clock") {
-      speed_ = std::stoi(a.substr(1));
+      speed_ = a == kStoppedClock ? 0 : std::stoi(a.substr(1));
     } else if (step.verb == "start") {
       return Start();
     } else if (step.verb == "wait") {
@@ -289,7 +292,7 @@ class ScenarioRun {
     for (const auto& entry : std::filesystem::directory_iterator("/usr/lib")) {
       const auto library = entry.path() / "faketime/libfaketime.so.1";
       if (!std::filesystem::exists(library)) continue;
-      environment_.push_back("FAKETIME=+0 x" + std::to_string(speed_));
+      environment_.push_back(speed_ == 0 ? "FAKETIME=2026-12-06 12:00:00" : "FAKETIME=+0 x" + std::to_string(speed_));
       environment_.push_back("LD_PRELOAD=" + library.string());
       return true;
     }

@@ -9,7 +9,8 @@
 //     write mainmenu.qvs = Menu\r\n   a file in the station's directory, or its
 //     write user003.qvs @8192 = ...   bytes from an offset on (after start: at once)
 //     env TELLARIUM_FAULT_COMMAND=X   in the station's environment
-//     clock x60                       the station's clock runs 60 times as fast
+//     clock x60                       the station's clock runs 60 times as fast ("clock
+//                                     stopped": it stands still)
 //     start                           then the steps on the wire:
 //     A calls main                    caller A connects to the main ports (or line0)
 //     A prompted 3                    A is greeted on line 3 (0: line #0) and at the prompt
