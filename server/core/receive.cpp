@@ -297,9 +297,9 @@ void AppendToBuffer(Server& server, int16_t line, std::string_view text) {
 
 // Commands go to the interpreter, other text to the channel; an empty line
 // only releases what was held while the caller typed.
-void DispatchChatLine(Server& server, int16_t line) {
+void DispatchChatLine(Server& server, int16_t line, const std::string& lineEnd) {
   const auto i = static_cast<std::size_t>(line);
-  server.SendDirect(line, server.lineBreak);
+  server.SendDirect(line, lineEnd);
   std::string& typed = server.inputLine[i];
   typed = server.receiveBuffer[i];
   if (!typed.empty() && typed[0] == '/') {
@@ -327,16 +327,19 @@ void DispatchLine(Server& server, int16_t line) {
     if (state.status == kLoggingIn) server.LoginControl(line);
     return;
   }
-  if (buffer.size() > 1 && state.status < kDDialLink) server.SendDirect(line, server.lineBreak);
+  // A line of more than one character is answered with a line break, and a
+  // caller's line with one more: both leave in one send.
+  const bool longLine = buffer.size() > 1 && state.status < kDDialLink;
+  const std::string lineEnd = longLine ? server.lineBreak + server.lineBreak : server.lineBreak;
   server.typing[i] = false;
   switch (state.status) {
     case kLoggingIn:
-      server.SendDirect(line, server.lineBreak);
+      server.SendDirect(line, lineEnd);
       state.substate = kLoginLineTaken;
       server.inputLine[i] = buffer;
       server.LoginControl(line);
       break;
-    case kChatUser: DispatchChatLine(server, line); break;
+    case kChatUser: DispatchChatLine(server, line, lineEnd); break;
     case kDDialLink:
       server.FromDDL(buffer, line, 0);
       server.receiveBuffer[i].clear();
