@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace tellarium {
 
@@ -65,19 +66,24 @@ class ErrorTrap {
 
   template <class Statement>
   void operator()(Statement&& statement) const {
-    Run(statement, {});
+    Run(statement, [] { return std::string(); });
   }
 
   // The same, with lines about the routine's arguments after the entry
-  // ("Output Line: 3" ...), each ending in CR LF.
-  template <class Statement>
-  void WithDetails(const std::string& details, Statement&& statement) const {
-    Run(statement, details);
+  // ("Output Line: 3" ...), each ending in CR LF: a text, or what makes it
+  // when an error comes (so that a routine on every line formats nothing).
+  template <class Details, class Statement>
+  void WithDetails(const Details& details, Statement&& statement) const {
+    if constexpr (std::is_invocable_v<const Details&>) {
+      Run(statement, details);
+    } else {
+      Run(statement, [&details] { return std::string(details); });
+    }
   }
 
  private:
-  template <class Statement>
-  void Run(Statement& statement, const std::string& details) const {
+  template <class Statement, class Details>
+  void Run(Statement& statement, const Details& details) const {
     if (*debugMode_) {
       statement();
       return;
@@ -85,7 +91,7 @@ class ErrorTrap {
     try {
       statement();
     } catch (...) {
-      LogCurrentError(routine_, details);
+      LogCurrentError(routine_, details());
     }
   }
 

@@ -105,8 +105,9 @@ std::string Server::FormatOutput(int16_t l, int16_t cmode, const std::string& da
 }
 
 void Server::send(int16_t l, int16_t cmode, std::string dat) {
-  const std::string details = NumberLine("Output Line:", l) + NumberLine("Output Mode:", cmode) +
-                              "Output String:" + dat + "\r\n";
+  const auto details = [l, cmode, entry = dat] {
+    return NumberLine("Output Line:", l) + NumberLine("Output Mode:", cmode) + "Output String:" + entry + "\r\n";
+  };
   Trap("Send").WithDetails(details, [&] {
     platform::Pump();
     dat = FormatOutput(l, cmode, dat);
@@ -166,7 +167,9 @@ std::string Server::ANSI(int16_t fgrnd, int16_t bkgrnd, bool blink, bool intensi
 
 std::string Server::Ltrans3(int16_t a) {
   std::string code;
-  const std::string details = NumberLine("Current Line:", currentLine) + "Input String:" + std::to_string(a) + "\r\n";
+  const auto details = [this, a] {
+    return NumberLine("Current Line:", currentLine) + "Input String:" + std::to_string(a) + "\r\n";
+  };
   Trap("Ltrans3").WithDetails(details, [&] {
     const int decade = a / 10;
     const int digit = a % 10;
@@ -179,7 +182,7 @@ std::string Server::Ltrans3(int16_t a) {
 
 std::string Server::LTrans2(std::string a) {
   std::string out;
-  const std::string details = NumberLine("Current Line:", currentLine) + "Input String:" + a + "\r\n";
+  const auto details = [this, &a] { return NumberLine("Current Line:", currentLine) + "Input String:" + a + "\r\n"; };
   Trap("ltrans2").WithDetails(details, [&] {
     for (char c : a) {
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
