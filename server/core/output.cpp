@@ -49,12 +49,13 @@ class Marked {
   bool& flag_;
 };
 
-// Chat users who are not typing, links and lines in a terminal (whose held
-// output is dropped) take what is held for them.
+// Held output goes to chat users who are not typing, to links and to lines in
+// a terminal (which drop it), unless a release for the line is under way.
 bool Releasable(const Server& server, int16_t l) {
   const auto i = static_cast<std::size_t>(l);
   const int16_t status = server.lines[i].status;
-  return status >= kChatUser && !(server.typing[i] && status < kDDialLink);
+  return server.heldOutput[i].HasMessage() && !server.connections[i].releasing && status >= kChatUser &&
+         !(server.typing[i] && status < kDDialLink);
 }
 
 void ReleaseHeld(Server& server, int16_t l) {
@@ -62,8 +63,7 @@ void ReleaseHeld(Server& server, int16_t l) {
   HeldOutput& held = server.heldOutput[i];
   const LineState& line = server.LineAt(l);
   bool& releasing = server.connections[i].releasing;
-  for (std::size_t sent = 0; sent < kReleaseBoundBytes && held.HasMessage() && !releasing;) {
-    if (!Releasable(server, l)) return;
+  for (std::size_t sent = 0; sent < kReleaseBoundBytes && Releasable(server, l);) {
     std::string messages;
     while (held.HasMessage() && sent + messages.size() < kReleaseBoundBytes) {
       messages += held.TakeFirst() + server.lineBreak;
@@ -130,8 +130,7 @@ void Server::BOut() {
 
 bool Server::HoldsReleasableOutput() const {
   for (int16_t l = 0; l <= ReleasedLines(); ++l) {
-    const auto i = static_cast<std::size_t>(l);
-    if (Releasable(*this, l) && heldOutput[i].HasMessage() && !connections[i].releasing) return true;
+    if (Releasable(*this, l)) return true;
   }
   return false;
 }
