@@ -108,7 +108,7 @@ void DeliverToChatUser(Server& server, Distribution& message, int16_t t) {
   }
   if (message.cmd != kChatMode || SharesPlace(message, server.LineAt(t))) {
     server.heldOutput[static_cast<std::size_t>(t)].Append(
-        server.FormatOutput(t, message.cmd, message.text + HeldOutput::kEndMark));
+        server.FormatOutput(t, message.cmd, HeldOutput::Ended(message.text)));
   }
 }
 

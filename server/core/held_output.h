@@ -20,10 +20,14 @@ class HeldOutput {
   // without end. Far above what a busy channel sends in minutes.
   static constexpr std::size_t kCapacityBytes = 256 * 1024;
 
+  // `text` followed by kEndMark, with room for what formatting and release
+  // add: one buffer carries the message from the formatter out to the line.
+  static std::string Ended(std::string_view text);
+
   // Takes what the formatter made of a message followed by kEndMark. Whatever
   // the formatter put after the mark (the line break of output mode 0) travels
   // in front of the next message.
-  void Append(std::string_view formatted);
+  void Append(std::string formatted);
   // Runs after each message taken in: the station releases while any is held.
   void WhenHolding(std::function<void()> notify) { whenHolding_ = std::move(notify); }
 

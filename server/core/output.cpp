@@ -4,6 +4,7 @@
 // Flags of LineState are bools: whatever nonzero value a reader met on disk
 // became true, so a flag "tested for -1" here is simply the flag.
 #include <string>
+#include <utility>
 
 #include "platform/loop.h"
 #include "server/core/number_text.h"
@@ -64,31 +65,36 @@ void ReleaseHeld(Server& server, int16_t l) {
   const LineState& line = server.LineAt(l);
   bool& releasing = server.connections[i].releasing;
   for (std::size_t sent = 0; sent < kReleaseBoundBytes && Releasable(server, l);) {
-    std::string messages;
+    std::string messages = held.TakeFirst();
+    messages += server.lineBreak;
     while (held.HasMessage() && sent + messages.size() < kReleaseBoundBytes) {
-      messages += held.TakeFirst() + server.lineBreak;
+      messages += held.TakeFirst();
+      messages += server.lineBreak;
     }
     {
       const Marked onItsWay(releasing);
       platform::Pump();
     }
     if (!server.Connected(l)) return;
-    if (line.status == kChatUser) server.PortControl(l).Send(server.caret(messages));
-    if (line.status == kDDialLink) server.PortControl(l).Send(messages);
     sent += messages.size();
+    if (line.status == kChatUser) server.PortControl(l).Send(server.caret(std::move(messages)));
+    if (line.status == kDDialLink) server.PortControl(l).Send(std::move(messages));
   }
 }
 
 }  // namespace
 
-std::string Server::FormatOutput(int16_t l, int16_t cmode, const std::string& dat) {
+std::string Server::FormatOutput(int16_t l, int16_t cmode, std::string dat) {
   const LineState& line = LineAt(l);
   std::string out;
   switch (cmode) {
-    case kChatMode: out = dat + (line.lineSpacing ? lineBreak : ""); break;
+    case kChatMode:
+      out = std::move(dat);
+      if (line.lineSpacing) out += lineBreak;
+      break;
     case kPrivateMode: out = (line.privateMsgBeep ? std::string(1, kBell) : "") + dat; break;
     case kPostMode:
-    case kRawMode: out = dat; break;
+    case kRawMode: out = std::move(dat); break;
     case kStationMode:
     case kNoticeMode: out = stationPrefix + dat; break;
     case kLogoffNoticeMode: out = stationPrefix + "Logoff Due to:" + dat + "\r"; break;
@@ -101,7 +107,7 @@ std::string Server::FormatOutput(int16_t l, int16_t cmode, const std::string& da
   if (IsClientPacketMode(cmode) && line.lineType == kTelnetLine) {
     return stationPrefix + "Unsupported in Telnet mode.\r\n";
   }
-  return line.status < kUntranslatedStatus ? caret(out) : out;
+  return line.status < kUntranslatedStatus ? caret(std::move(out)) : out;
 }
 
 void Server::send(int16_t l, int16_t cmode, std::string dat) {
@@ -110,9 +116,9 @@ void Server::send(int16_t l, int16_t cmode, std::string dat) {
   };
   Trap("Send").WithDetails(details, [&] {
     platform::Pump();
-    dat = FormatOutput(l, cmode, dat);
-    if (LineAt(l).lineType == kTelnetLine) dat = caret(dat);
-    if (Connected(l)) PortControl(l).Send(dat);
+    dat = FormatOutput(l, cmode, std::move(dat));
+    if (LineAt(l).lineType == kTelnetLine) dat = caret(std::move(dat));
+    if (Connected(l)) PortControl(l).Send(std::move(dat));
   });
 }
 
@@ -135,17 +141,15 @@ bool Server::HoldsReleasableOutput() const {
   return false;
 }
 
-std::string Server::caret(std::string_view txt) {
+std::string Server::caret(std::string txt) {
+  if (txt.find(kCaretMark) == std::string::npos) return txt;  // most text has none: no copy
   std::string out;
-  out.reserve(txt.size());
-  for (char c : txt) {
-    if (c == kCaretMark) {
-      out += "\r\n ";
-    } else {
-      out += c;
-    }
+  out.reserve(txt.size() + 2);
+  std::string_view rest = txt;
+  for (std::size_t mark; (mark = rest.find(kCaretMark)) != std::string_view::npos; rest.remove_prefix(mark + 1)) {
+    out.append(rest.substr(0, mark)).append("\r\n ");
   }
-  return out;
+  return out.append(rest);
 }
 
 std::string Server::ANSI(int16_t fgrnd, int16_t bkgrnd, bool blink, bool intensity, bool underscore, bool reverse,

@@ -128,10 +128,10 @@ class Server : public ServerTables {
   bool InTimeLimitState(int16_t line);  // its next input runs TmeOut
 
   // core/output.cpp
-  std::string FormatOutput(int16_t l, int16_t cmode, const std::string& dat);
+  std::string FormatOutput(int16_t l, int16_t cmode, std::string dat);
   void send(int16_t l, int16_t cmode, std::string dat);
   void BOut();
-  std::string caret(std::string_view txt);
+  std::string caret(std::string txt);
   std::string ANSI(int16_t fgrnd, int16_t bkgrnd, bool blink, bool intensity, bool underscore, bool reverse,
                    bool reset);
   std::string Ltrans3(int16_t a);

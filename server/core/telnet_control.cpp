@@ -112,8 +112,8 @@ bool TelnetControl::SendCmd(int16_t command, int16_t option, const std::string& 
   return IsTrue(Call(tntlib::kDispSendCmd, args));
 }
 
-bool TelnetControl::Send(const std::string& data) {
-  std::array<Variant, 1> args{Variant::Text(data)};
+bool TelnetControl::Send(std::string data) {
+  std::array<Variant, 1> args{Variant::Text(std::move(data))};
   return IsTrue(Call(tntlib::kDispSend, args));
 }
 

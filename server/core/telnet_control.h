@@ -58,7 +58,7 @@ class TelnetControl final : public platform::EventSink {
   // Empty `sub_option` sends the plain command; other text a subnegotiation.
   bool SendCmd(int16_t command, int16_t option, const std::string& sub_option, int32_t data_tag);
   // Sends text with data tag 0.
-  bool Send(const std::string& data);
+  bool Send(std::string data);
 
   void OnEvent(int32_t dispatch_id, std::span<platform::Variant> args) override;
 

@@ -610,7 +610,9 @@ void CTcpSession::SendDrain() {
   }
   in_send_ = true;
   const CalloutGuard pass(lifeline_);
-  if (!PumpHostEvents(platform::kWrite, pass)) {
+  // Host events run before bytes are written; a pass that only reports
+  // packets the socket took whole at once has none to write.
+  if (HasUnsentBytes() && !PumpHostEvents(platform::kWrite, pass)) {
     if (!pass.Destroyed()) in_send_ = false;
     return;
   }

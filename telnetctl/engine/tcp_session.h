@@ -129,6 +129,8 @@ class CTcpSession {
   // the pass must end.
   bool PumpHostEvents(uint32_t resume_event, const CalloutGuard& pass);
   bool SendNow(const uint8_t* bytes, size_t length, bool urgent, ssize_t& sent);
+  // Only the last packet can tell: a packet is written at once only into an empty queue.
+  bool HasUnsentBytes() const { return !queue_.empty() && !queue_.back().complete(); }
   uint8_t* ReceiveBuffer(size_t& capacity);
 
   void Log(std::string_view line);
