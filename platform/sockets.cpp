@@ -149,7 +149,15 @@ ssize_t SocketRecv(int fd, void* buffer, size_t length, int flags) {
 }
 
 ssize_t SocketSend(int fd, const void* data, size_t length, int flags) {
-  ssize_t result = ::send(fd, data, length, flags | MSG_DONTWAIT | MSG_NOSIGNAL);
+  const iovec piece{const_cast<void*>(data), length};
+  return SocketSendPieces(fd, &piece, 1, flags);
+}
+
+ssize_t SocketSendPieces(int fd, const iovec* pieces, size_t count, int flags) {
+  msghdr message{};
+  message.msg_iov = const_cast<iovec*>(pieces);
+  message.msg_iovlen = count;
+  ssize_t result = ::sendmsg(fd, &message, flags | MSG_DONTWAIT | MSG_NOSIGNAL);
   int saved = errno;
   if (result < 0 && (saved == EAGAIN || saved == EWOULDBLOCK)) {
     if (SocketWatch* w = FindWatch(fd)) {

@@ -15,6 +15,7 @@
 
 #include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -46,6 +47,8 @@ void WatchSocket(int fd, TargetId target, uint32_t message, uint32_t mask);
 // returns, with errno set on failure.
 ssize_t SocketRecv(int fd, void* buffer, size_t length, int flags);
 ssize_t SocketSend(int fd, const void* data, size_t length, int flags);
+// Sends `count` pieces in one call, in order.
+ssize_t SocketSendPieces(int fd, const iovec* pieces, size_t count, int flags);
 int SocketAccept(int fd, sockaddr* address, socklen_t* length);
 int SocketConnect(int fd, const sockaddr* address, socklen_t length);
 // Stops watching and closes.

@@ -29,6 +29,13 @@ constexpr uint32_t kConnectMask = platform::kRead | platform::kWrite | platform:
 constexpr uint32_t kAcceptedMask = platform::kRead | platform::kWrite | platform::kOob | platform::kClose;  // 39
 constexpr uint32_t kListenMask = platform::kAccept;  // 8
 constexpr int kListenBacklog = 5;
+constexpr size_t kMostPacketsPerWrite = 64;  // queued packets one write gathers
+
+// A packet the socket took whole at once, waiting for its completion notice.
+struct CompletedSend {
+  CTcpSession* session;  // its notices leave the queue when it closes or ends
+  uint32_t data_tag;
+};
 
 // State shared by every session of the process.
 struct ProcessState {
@@ -40,6 +47,11 @@ struct ProcessState {
   bool local_name_known = false;
   // A pass is letting host events run; passes inside it do not pump again.
   bool host_pump_running = false;
+  // Completion notices of every session, in the order of their sends: one
+  // message delivers them all, rather than one message per send.
+  std::deque<CompletedSend> completed_sends;
+  std::unique_ptr<platform::MessageTarget> notice_window;
+  bool completions_posted = false;
   TraceHook trace;
 };
 
@@ -120,6 +132,14 @@ class CTcpSession::Window final : public platform::MessageTarget {
   SessionLog log_;
 };
 
+// Receives the message that delivers the completion notices of every session.
+class CTcpSession::NoticeWindow final : public platform::MessageTarget {
+ public:
+  void HandleMessage(uint32_t message, uint64_t, int64_t) override {
+    if (message == kSendsCompletedMessage) CTcpSession::DeliverCompletedSends();
+  }
+};
+
 // ---- construction, destruction, process state ----------------------------
 
 CTcpSession::CTcpSession(CTcpSink& receiver) : receiver_(receiver), id_(Process().next_id++) {
@@ -137,6 +157,7 @@ CTcpSession::~CTcpSession() {
     socket_ = -1;
   }
   DeleteQueue();
+  ForgetCompletedSends();
   --process.object_count;
   TraceObjectCount();
   ReleaseResources();
@@ -382,6 +403,7 @@ void CTcpSession::CloseSocket(bool notice) {
   // Nothing of this connection may outlive it: its packets would otherwise go
   // out on the next one, and its lookup or time-out would act on a closed session.
   DeleteQueue();
+  ForgetCompletedSends();
   if (remote_lookup_ != 0) platform::CancelLookup(remote_lookup_);
   remote_lookup_ = 0;
   if (window_) platform::KillTimer(window_id(), kListenTimer);
@@ -543,13 +565,19 @@ bool CTcpSession::Accept(CTcpSession* listener, uint8_t flags) {
   return true;
 }
 
-// ---- Send and the drain pass ----------------------------------------------
+// ---- Send and the send pass -----------------------------------------------
 
-bool CTcpSession::SendNow(const uint8_t* bytes, size_t length, bool urgent, ssize_t& sent) {
-  sent = platform::SocketSend(socket_, bytes, length, urgent ? MSG_OOB : 0);
+bool CTcpSession::SendNow(const iovec* pieces, size_t count, bool urgent, ssize_t& sent) {
+  sent = platform::SocketSendPieces(socket_, pieces, count, urgent ? MSG_OOB : 0);
   if (sent < 0) return false;
   if (debug_file_.is_open()) {
-    const size_t saved = debug_file_.WriteSent(bytes, static_cast<size_t>(sent));
+    size_t saved = 0;
+    size_t left = static_cast<size_t>(sent);
+    for (size_t i = 0; i < count && left > 0; ++i) {
+      const size_t part = std::min(left, pieces[i].iov_len);
+      saved += debug_file_.WriteSent(static_cast<const uint8_t*>(pieces[i].iov_base), part);
+      left -= part;
+    }
     Log(Format("  %d bytes sent, %d bytes saved in debug file", static_cast<int>(sent), static_cast<int>(saved)));
   }
   return true;
@@ -569,9 +597,12 @@ bool CTcpSession::Send(const uint8_t* bytes, size_t length, bool urgent, uint32_
     return false;
   }
   size_t sent = 0;
-  if (queue_.empty()) {
+  // At once only when nothing of this session waits: what follows within the
+  // same event goes out together from the send pass.
+  if (queue_.empty() && completions_pending_ == 0) {
+    const iovec piece{const_cast<uint8_t*>(bytes), length};
     ssize_t result = 0;
-    if (!SendNow(bytes, length, urgent, result)) {
+    if (!SendNow(&piece, 1, urgent, result)) {
       if (!IsWouldBlock(errno)) {
         ReportErrno(errno);
         return false;
@@ -579,6 +610,10 @@ bool CTcpSession::Send(const uint8_t* bytes, size_t length, bool urgent, uint32_
       result = 0;
     }
     sent = static_cast<size_t>(result);
+    if (sent == length) {
+      NoteCompletedSend(data_tag);
+      return true;
+    }
   }
   queue_.emplace_back(bytes + sent, length - sent, data_tag, urgent);
   queued_bytes_ += length - sent;
@@ -602,6 +637,34 @@ bool CTcpSession::PumpHostEvents(uint32_t resume_event, const CalloutGuard& pass
   return true;
 }
 
+bool CTcpSession::WriteQueued(ssize_t& sent) {
+  const CSendPacket& front = queue_.front();
+  if (front.urgent()) {
+    const iovec piece{const_cast<uint8_t*>(front.unsent()), front.unsent_length()};
+    return SendNow(&piece, 1, true, sent);
+  }
+  iovec pieces[kMostPacketsPerWrite];
+  size_t count = 0;
+  for (const CSendPacket& packet : queue_) {
+    if (packet.urgent() || count == kMostPacketsPerWrite) break;
+    pieces[count++] = {const_cast<uint8_t*>(packet.unsent()), packet.unsent_length()};
+  }
+  return SendNow(pieces, count, false, sent);
+}
+
+void CTcpSession::TakeWritten(size_t written) {
+  while (written > 0) {
+    CSendPacket& packet = queue_.front();
+    const size_t part = std::min(written, packet.unsent_length());
+    packet.MarkSent(part);
+    queued_bytes_ -= part;
+    written -= part;
+    if (!packet.complete()) return;
+    NoteCompletedSend(packet.data_tag());
+    queue_.pop_front();
+  }
+}
+
 void CTcpSession::SendDrain() {
   if (socket_ == -1) return;
   if (in_send_) {
@@ -610,45 +673,80 @@ void CTcpSession::SendDrain() {
   }
   in_send_ = true;
   const CalloutGuard pass(lifeline_);
-  // Host events run before bytes are written; a pass that only reports
-  // packets the socket took whole at once has none to write.
-  if (HasUnsentBytes() && !PumpHostEvents(platform::kWrite, pass)) {
+  // Host events run before bytes are written (every queued packet has some).
+  if (!queue_.empty() && !PumpHostEvents(platform::kWrite, pass)) {
     if (!pass.Destroyed()) in_send_ = false;
     return;
   }
   while (!queue_.empty() && socket_ != -1) {
-    CSendPacket& packet = queue_.front();
-    bool stop = false;
-    while (!packet.complete()) {
-      ssize_t sent = 0;
-      if (SendNow(packet.unsent(), packet.unsent_length(), packet.urgent(), sent)) {
-        packet.MarkSent(static_cast<size_t>(sent));
-        queued_bytes_ -= static_cast<size_t>(sent);
-        continue;
-      }
-      const int failure = errno;
-      stop = true;
-      if (failure == EAGAIN || failure == EWOULDBLOCK) break;
-      const CalloutGuard report(lifeline_);
-      ReportErrno(failure);
-      if (report.Destroyed()) return;
-      if (failure == EINPROGRESS && !report.Closed()) PostSocketEvent(platform::kWrite);
-      break;
+    ssize_t sent = 0;
+    if (WriteQueued(sent)) {
+      if (sent == 0) break;
+      TakeWritten(static_cast<size_t>(sent));
+      continue;
     }
-    if (stop) break;
-    const uint32_t tag = packet.data_tag();
-    queue_.pop_front();
-    if (debug()) Log(Format("  Data tag %lu sent", static_cast<unsigned long>(tag)));
-    const size_t queue_length = queue_.size();
-    if (Notify(&CTcpSink::OnSend, tag) == Survival::kDestroyed) return;
-    if (queue_.size() != queue_length) break;
+    const int failure = errno;
+    if (failure == EAGAIN || failure == EWOULDBLOCK) break;
+    const CalloutGuard report(lifeline_);
+    ReportErrno(failure);
+    if (report.Destroyed()) return;
+    if (failure == EINPROGRESS && !report.Closed()) PostSocketEvent(platform::kWrite);
+    break;
   }
   in_send_ = false;
   if (send_again_) {
     send_again_ = false;
     if (window_) PostSocketEvent(platform::kWrite);
   }
-  if (state_ == kStateClosing && queue_.empty()) CloseSocket(true);
+  if (state_ == kStateClosing && queue_.empty() && DeliverOwnCompletedSends()) CloseSocket(true);
+}
+
+// ---- completion notices -----------------------------------------------------
+
+bool CTcpSession::NotifySent(uint32_t data_tag) {
+  if (debug()) Log(Format("  Data tag %lu sent", static_cast<unsigned long>(data_tag)));
+  return Notify(&CTcpSink::OnSend, data_tag) != Survival::kDestroyed;
+}
+
+void CTcpSession::NoteCompletedSend(uint32_t data_tag) {
+  ProcessState& process = Process();
+  process.completed_sends.push_back({this, data_tag});
+  ++completions_pending_;
+  if (process.completions_posted) return;
+  if (!process.notice_window) process.notice_window = std::make_unique<NoticeWindow>();
+  process.completions_posted = platform::PostMessage(process.notice_window->target_id(), kSendsCompletedMessage);
+}
+
+void CTcpSession::ForgetCompletedSends() {
+  std::erase_if(Process().completed_sends, [this](const CompletedSend& sent) { return sent.session == this; });
+  completions_pending_ = 0;
+}
+
+void CTcpSession::DeliverCompletedSends() {
+  ProcessState& process = Process();
+  process.completions_posted = false;
+  // Only those pending now: what the notices' handlers send is reported by the
+  // message that their sends post.
+  for (size_t due = process.completed_sends.size(); due > 0 && !process.completed_sends.empty(); --due) {
+    const CompletedSend next = process.completed_sends.front();
+    process.completed_sends.pop_front();
+    --next.session->completions_pending_;
+    next.session->NotifySent(next.data_tag);
+  }
+}
+
+bool CTcpSession::DeliverOwnCompletedSends() {
+  if (completions_pending_ == 0) return true;
+  std::vector<uint32_t> tags;
+  for (const CompletedSend& sent : Process().completed_sends) {
+    if (sent.session == this) tags.push_back(sent.data_tag);
+  }
+  ForgetCompletedSends();
+  const CalloutGuard connection(lifeline_);
+  for (const uint32_t tag : tags) {
+    if (!NotifySent(tag) || connection.Closed()) return false;
+  }
+  return true;
 }
 
 // ---- Recv and the receive pass --------------------------------------------

@@ -4,6 +4,8 @@
 // and the debug file belong to it.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -41,6 +43,7 @@ enum SessionFlag : uint8_t {
 // The session window's private notifications and its listen time-out timer.
 constexpr uint32_t kRemoteResolvedMessage = 2025;
 constexpr uint32_t kSocketMessage = 2026;
+constexpr uint32_t kSendsCompletedMessage = 2027;  // to the process's notice window
 constexpr uint32_t kLocalResolvedMessage = 2028;
 constexpr uint32_t kListenTimer = 10;
 
@@ -102,6 +105,8 @@ class CTcpSession {
  private:
   class Window;
   friend class Window;
+  class NoticeWindow;
+  friend class NoticeWindow;
 
   bool StartSession();
   void ReleaseResources();
@@ -128,9 +133,24 @@ class CTcpSession {
   // Lets pending host events run before a pass guarded by `pass`; false when
   // the pass must end.
   bool PumpHostEvents(uint32_t resume_event, const CalloutGuard& pass);
-  bool SendNow(const uint8_t* bytes, size_t length, bool urgent, ssize_t& sent);
-  // Only the last packet can tell: a packet is written at once only into an empty queue.
-  bool HasUnsentBytes() const { return !queue_.empty() && !queue_.back().complete(); }
+  bool SendNow(const iovec* pieces, size_t count, bool urgent, ssize_t& sent);
+  // Writes from the front of the queue as many packets as go together in one
+  // write (an urgent one goes alone).
+  bool WriteQueued(ssize_t& sent);
+  // Counts `written` bytes off the front of the queue; packets done leave it.
+  void TakeWritten(size_t written);
+
+  // Every OnSend of the process is raised from one queue of completion
+  // notices, in the order the packets left, by one message for them all.
+  void NoteCompletedSend(uint32_t data_tag);
+  static void DeliverCompletedSends();
+  // This session's notices ahead of the others', before its connection ends;
+  // false when a handler ended the connection or the object.
+  bool DeliverOwnCompletedSends();
+  // The connection has ended: its notices are dropped with its queue.
+  void ForgetCompletedSends();
+  // False when raising OnSend destroyed this object.
+  bool NotifySent(uint32_t data_tag);
   uint8_t* ReceiveBuffer(size_t& capacity);
 
   void Log(std::string_view line);
@@ -154,6 +174,7 @@ class CTcpSession {
   DebugFile debug_file_;
   std::deque<CSendPacket> queue_;
   size_t queued_bytes_ = 0;
+  size_t completions_pending_ = 0;  // this session's notices in the process's queue
   uint32_t local_bind_address_ = 0;
   uint16_t remote_port_ = 0;
   uint16_t local_port_ = 0;
