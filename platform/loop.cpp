@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +104,13 @@ void Deliver(int fd, uint32_t events) {
 // Readiness beyond this many descriptors at once is reported by the next wait.
 constexpr int kMostReadyPerWait = 256;
 
+// A pump inside an event asks the system for readiness only this long after
+// the last time: an event that lets events run between many small steps (a
+// burst of output to every line) would otherwise make a system call per step.
+// What is queued runs at every pump. The loop's own clock may stand still in
+// tests; this is about the process's work, so it is timed by the real one.
+constexpr auto kNestedPollGap = std::chrono::milliseconds(1);
+
 // Waits at most `timeout_ms` for registered sources and sockets, and turns what
 // is ready into messages (or runs the source handlers).
 void PollOnce(int timeout_ms) {
@@ -111,8 +119,11 @@ void PollOnce(int timeout_ms) {
   // A signal cut the wait short: take what is ready now; the caller's next
   // round waits again.
   if (count < 0 && errno == EINTR) count = ::epoll_wait(Epoll(), ready, kMostReadyPerWait, 0);
+  State().last_poll = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) Deliver(ready[i].data.fd, ready[i].events);
 }
+
+bool NestedPollDue() { return std::chrono::steady_clock::now() - State().last_poll >= kNestedPollGap; }
 
 // Queues one message per due timer, the earliest due first.
 void PostDueTimers() {
@@ -179,6 +190,15 @@ struct DepthGuard {
   ~DepthGuard() { --State().pump_depth; }
 };
 
+// Due timers, then the messages that were queued when it started.
+void RunQueued(const MessageFilter& filter) {
+  LoopState& state = State();
+  PostDueTimers();
+  const uint64_t limit = state.next_sequence;
+  QueuedMessage message;
+  while (!state.quit && TakeNext(limit, filter, message)) Dispatch(message);
+}
+
 }  // namespace
 
 MessageTarget::MessageTarget() : id_(State().next_target++) { State().targets[id_] = this; }
@@ -214,12 +234,9 @@ bool Pump(const MessageFilter& filter) {
   LoopState& state = State();
   assert(state.no_pump_scopes == 0 && "a pump started inside a NoPumpScope");
   if (state.pump_depth >= kMaxPumpDepth) return false;
-  DepthGuard depth;
-  PollOnce(0);
-  PostDueTimers();
-  const uint64_t limit = state.next_sequence;
-  QueuedMessage message;
-  while (!state.quit && TakeNext(limit, filter, message)) Dispatch(message);
+  const DepthGuard depth;
+  if (state.pump_depth == 1 || NestedPollDue()) PollOnce(0);
+  RunQueued(filter);
   return true;
 }
 
@@ -242,7 +259,8 @@ int Run() {
     int64_t wait = state.queue.empty() ? NextTimerDelayMs() : 0;
     if (wait < 0 || wait > kLongestWaitMs) wait = kLongestWaitMs;
     PollOnce(static_cast<int>(wait));
-    Pump();
+    const DepthGuard depth;
+    RunQueued({});
   }
   return state.quit_status;
 }

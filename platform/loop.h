@@ -50,8 +50,9 @@ constexpr int kMaxPumpDepth = 8;
 
 // Lets pending events run: turns ready sockets and due timers into messages,
 // then runs the messages that were queued when it started (those the filter
-// admits; the others keep their place). Never waits. Returns false when it ran
-// nothing because of the nesting bound.
+// admits; the others keep their place). Never waits. A pump inside an event
+// looks at the sockets only once a millisecond has passed since the last look.
+// Returns false when it ran nothing because of the nesting bound.
 bool Pump(const MessageFilter& filter = {});
 
 // How many pumps are running: 1 inside an event the loop itself dispatched,

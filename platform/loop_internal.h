@@ -2,6 +2,7 @@
 // console). Not for hosts.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -52,6 +53,7 @@ struct LoopState {
   std::map<int, SocketWatch> sockets;
   std::map<int, ReadableHandler> sources;
   int pump_depth = 0;
+  std::chrono::steady_clock::time_point last_poll;  // of the sockets, by a pump or the wait
   int no_pump_scopes = 0;  // NoPumpScopes alive
   bool quit = false;
   int quit_status = 0;
