@@ -1,5 +1,7 @@
 // Sessions on loopback: starting them and how starts fail, and data and telnet
 // commands both ways.
+#include <netinet/in.h>
+#include <linux/tcp.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
@@ -64,6 +66,29 @@ TEST(Session, EverySendGetsOneOnSendWithItsTag) {
   EXPECT_EQ(pair.client.Firsts(kEventOnSend), (Ints{7, 70000, 2, -1, 0, 0, 9, 10, 11}));
   EXPECT_EQ(pair.client.Count(kEventOnException), 0u);
   for (const std::string& piece : pair.server.Pieces()) EXPECT_LE(piece.size(), 3u);
+}
+
+uint32_t DataSegmentsOut(Host& host) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  EXPECT_EQ(::getsockopt(host.impl().session().socket(), IPPROTO_TCP, TCP_INFO, &info, &size), 0);
+  return info.tcpi_data_segs_out;
+}
+
+// A send made while an earlier one of the same event waits for its notice is
+// queued; the queue leaves in one write, each packet still with its OnSend.
+TEST(Session, SendsOfOneEventAfterTheFirstLeaveInOneWrite) {
+  Pair pair;
+  pair.client.Put(kDispNoDelay, Variant::Bool(true));  // a segment per write
+  ASSERT_TRUE(pair.Open());
+  const uint32_t before = DataSegmentsOut(pair.client);
+  for (const int32_t tag : {1, 2, 3}) {
+    ASSERT_TRUE(pair.client.Call(kDispSend, {Variant::Text(std::string(tag, 'a' + tag)), Variant::Int32(tag)}));
+  }
+  EXPECT_EQ(pair.client.impl().session().queued_bytes(), 5u);
+  ASSERT_TRUE(PumpUntil([&] { return pair.server.Received() == "bccddd" && pair.client.Count(kEventOnSend) == 3; }));
+  EXPECT_EQ(pair.client.Firsts(kEventOnSend), (Ints{1, 2, 3}));
+  EXPECT_EQ(DataSegmentsOut(pair.client) - before, 2u);
 }
 
 bool SendCmd(Host& host, int16_t command, int16_t option, Variant suboption = Variant::Text("")) {
