@@ -67,6 +67,23 @@ TEST_F(SocketPair, WriteReadAndCloseNoticesEachWaitForTheirOwnCall) {
   EXPECT_EQ(Pumped(r_), (Counts{{kRead, 2}, {kWrite, 2}, {kClose, 1}}));
 }
 
+// A pump inside an event looks at the sockets again once a millisecond has
+// passed since the loop's last look.
+TEST_F(SocketPair, PumpInsideAnEventSeesInputThatCameMeanwhile) {
+  WatchSocket(fds_[0], r_.target_id(), kNotice, kRead);
+  Recorder event;
+  bool seenInside = false;
+  event.on_message = [&](const Received&) {
+    ASSERT_EQ(::write(fds_[1], "x", 1), 1);
+    ::usleep(2000);
+    Pump();
+    seenInside = !r_.received.empty();
+  };
+  PostMessage(event.target_id(), kFirstUserMessage);
+  Pump();
+  EXPECT_TRUE(seenInside);
+}
+
 TEST_F(SocketPair, SocketNobodyReadsDoesNotSpinTheLoop) {
 #ifdef TELLARIUM_SANITIZED
   GTEST_SKIP() << "CPU time is not meaningful under the sanitizers";
