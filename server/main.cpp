@@ -1,10 +1,29 @@
 // The station: start-up, then events until a signal ends the program.
+#include <string>
+
 #include "platform/console.h"
+#include "platform/lock_file.h"
 #include "platform/loop.h"
 #include "server/console/sysop_console.h"
 #include "server/core/server.h"
 
+namespace {
+
+// Held while the station runs in its data directory (the working directory).
+constexpr char kLockFile[] = "tellarium.lock";
+
+}  // namespace
+
 int main() {
+  switch (platform::HoldLockFile(kLockFile)) {
+    case platform::LockOutcome::kHeld: break;
+    case platform::LockOutcome::kTaken:
+      platform::console::MessageBox("A station is already running in this directory.");
+      return 1;
+    case platform::LockOutcome::kNotMade:
+      platform::console::MessageBox(std::string("The lock file ") + kLockFile + " cannot be made in this directory.");
+      return 1;
+  }
   platform::console::InstallEndSignals();
   tellarium::Server server;
   server.CreateControls();  // the window's controls, before its load event

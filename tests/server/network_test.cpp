@@ -1,7 +1,9 @@
 // The station binary where a scenario cannot follow: listeners moved to ports
-// the test picks while the station runs, and memory under abuse.
+// the test picks while the station runs, memory under abuse, and one station
+// per data directory.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <utility>
 
@@ -48,6 +50,25 @@ TEST(NetworkTest, ListenersMoveOnGroupFiveAndMemoryStaysBoundedUnderAbuse) {
   EXPECT_GT(residentKb, 0);
   EXPECT_LT(residentKb, 24 * 1024);
 #endif
+}
+
+// One station per data directory: a second start there says so and ends,
+// the first goes on, and the directory is free again once the first ended.
+TEST(NetworkTest, SecondStationOnItsDirectoryRefusesToStart) {
+  testing::ScratchDirectory scratch;
+  scratch.Enter();
+  testing::StationPorts ports;
+  testing::WriteStationConfig(ports, 7);
+  const auto start = [&] { return std::make_unique<testing::Station>(TELLARIUM_BINARY, scratch.path().string()); };
+  const auto greets = [&] { return testing::CallWhenListening(ports.main)->ReadUntil(testing::kPressEnter) != ""; };
+  auto first = start();
+  ASSERT_TRUE(greets());
+  EXPECT_EQ(start()->WaitForExit(), 1);
+  EXPECT_EQ(testing::ReadFile(scratch.path() / "stderr.txt"), "A station is already running in this directory.\n");
+  EXPECT_TRUE(greets());
+  first->EndWith(SIGTERM);
+  auto again = start();
+  EXPECT_TRUE(greets());
 }
 
 }  // namespace
