@@ -72,8 +72,11 @@ void SignalInput(int fd, SocketWatch& w, uint32_t events) {
     Notify(fd, w, kOob, 0);
     return;
   }
+  // Readable without a hang-up or an error means data; otherwise a look tells
+  // data in front of the end from the end itself.
+  const bool plainInput = (events & EPOLLIN) && !(events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR));
   char probe;
-  ssize_t peeked = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  const ssize_t peeked = plainInput ? 1 : ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
   if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
   w.input_armed = false;
   if (peeked > 0) {
