@@ -162,11 +162,7 @@ bool TakeNext(uint64_t limit, const MessageFilter& filter, QueuedMessage& out) {
     if (it->sequence >= limit) return false;
     if (filter && !filter(it->message)) continue;
     out = *it;
-    if (it == queue.begin()) {
-      queue.pop_front();
-    } else {
-      queue.erase(it);
-    }
+    queue.erase(it);
     return true;
   }
   return false;

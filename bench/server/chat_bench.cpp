@@ -1,12 +1,9 @@
 // Chat distribution of the tellarium binary with 31 guests on channel 1:
 // how long one line takes to reach every other caller, and whether every line
 // arrives (and at what CPU cost) while all callers chat at once.
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,31 +51,14 @@ std::string ChatText(int line, long number) {
 // channel 1: the sender's tag "#<line>(C1]:?) " followed by its ChatText.
 class ChatTap {
  public:
-  explicit ChatTap(const Callers& callers) : pending_(callers.size()) {
-    for (const auto& caller : callers) watch_.push_back({caller->fd(), POLLIN, 0});
-  }
+  explicit ChatTap(const Callers& callers) : lines_(callers) {}
 
   // Waits up to `timeoutMs` for data, reads every connection that has some and
   // hands each chat line to seen(receiver index, sender line, number). Returns
   // the number of connections read, or -1 once one was closed.
   template <typename Seen>
   int Poll(int timeoutMs, Seen&& seen) {
-    const int ready = ::poll(watch_.data(), watch_.size(), std::max(timeoutMs, 0));
-    if (ready <= 0) return ready < 0 && errno != EINTR ? -1 : 0;
-    for (std::size_t receiver = 0; receiver < watch_.size(); ++receiver) {
-      if (watch_[receiver].revents == 0) continue;
-      char buffer[65536];
-      const ssize_t n = ::recv(watch_[receiver].fd, buffer, sizeof buffer, 0);
-      if (n <= 0) return -1;
-      std::string& text = pending_[receiver];
-      text.append(buffer, static_cast<std::size_t>(n));
-      std::size_t start = 0;
-      for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        Take(text.substr(start, end - start), receiver, seen);
-      }
-      text.erase(0, start);
-    }
-    return ready;
+    return lines_.Poll(timeoutMs, [&](std::size_t receiver, const std::string& line) { Take(line, receiver, seen); });
   }
 
   // Lines that held a chat text behind a guest's tag but were not a
@@ -101,8 +81,7 @@ class ChatTap {
     }
   }
 
-  std::vector<pollfd> watch_;
-  std::vector<std::string> pending_;
+  tellarium::bench::LineTap lines_;
   long garbled_ = 0;
 };
 

@@ -8,18 +8,15 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +28,7 @@
 
 namespace {
 
+using tellarium::bench::CpuMilliseconds;
 using tellarium::bench::Percentile;
 using tellarium::testing::Caller;
 using Clock = std::chrono::steady_clock;
@@ -49,18 +47,6 @@ constexpr auto kArrivalLimit = 10s;    // after the last line was sent
 constexpr std::size_t kSender = 0;     // the client that sends; the others receive
 constexpr char kChannel[] = "#relay";  // the IRC channel
 constexpr char kSetupScript[] = "bench/server/relay_bench_setup.sh";
-
-// CPU time (user plus system) of every thread of a process, from the
-// scheduler's nanosecond counters.
-double CpuMilliseconds(pid_t pid) {
-  long long nanoseconds = 0;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-    std::ifstream schedstat(task.path() / "schedstat");
-    long long running = 0;
-    if (schedstat >> running) nanoseconds += running;
-  }
-  return static_cast<double>(nanoseconds) / 1e6;
-}
 
 double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -226,34 +212,16 @@ class IrcServer : public ChatServer {
 // a relayed text is handed on as (client index, line number).
 class RelayTap {
  public:
-  explicit RelayTap(const Clients& clients) {
-    for (const auto& client : clients) {
-      watch_.push_back({client->fd(), POLLIN, 0});
-      pending_.push_back(client->Rest());
-    }
-  }
+  explicit RelayTap(const Clients& clients) : lines_(clients) {}
 
   // Waits up to `timeout` for data and reads every connection that has some.
   // Returns the number of connections read, or -1 once one closed.
   template <typename Seen>
   int Poll(std::chrono::milliseconds timeout, Seen&& seen) {
-    const int ready = ::poll(watch_.data(), watch_.size(), static_cast<int>(timeout.count()));
-    if (ready <= 0) return ready < 0 && errno != EINTR ? -1 : 0;
-    for (std::size_t client = 0; client < watch_.size(); ++client) {
-      if (watch_[client].revents == 0) continue;
-      char buffer[65536];
-      const ssize_t n = ::recv(watch_[client].fd, buffer, sizeof buffer, 0);
-      if (n <= 0) return -1;
-      std::string& text = pending_[client];
-      text.append(buffer, static_cast<std::size_t>(n));
-      std::size_t start = 0;
-      for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        const int number = RelayNumber(text.substr(start, end - start));
-        if (number >= 0) seen(client, number);
-      }
-      text.erase(0, start);
-    }
-    return ready;
+    return lines_.Poll(static_cast<int>(timeout.count()), [&](std::size_t client, const std::string& line) {
+      const int number = RelayNumber(line);
+      if (number >= 0) seen(client, number);
+    });
   }
 
   // Reads until nothing has come for kQuiet; false once a connection closed.
@@ -274,8 +242,7 @@ class RelayTap {
   }
 
  private:
-  std::vector<pollfd> watch_;
-  std::vector<std::string> pending_;
+  tellarium::bench::LineTap lines_;
 };
 
 struct Relay {

@@ -1,15 +1,18 @@
-// Pieces the station benchmarks share: the station's CPU time, percentiles,
-// and a full house of callers brought to the password prompt.
+// Pieces the station benchmarks share: a server's CPU time, percentiles, a
+// full house of callers brought to the password prompt, and many connections
+// read together line by line.
 #pragma once
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,18 +20,16 @@
 
 namespace tellarium::bench {
 
-// User plus system CPU time of a process, in milliseconds.
+// CPU time (user plus system) of every thread of a process, in milliseconds,
+// from the scheduler's nanosecond counters (the process status counts 10 ms ticks).
 inline double CpuMilliseconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long ticks = 0;
-  for (int index = 3; fields >> field; ++index) {
-    if (index == 14 || index == 15) ticks += std::stol(field);
-    if (index == 15) break;
+  long long nanoseconds = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::ifstream schedstat(task.path() / "schedstat");
+    long long running = 0;
+    if (schedstat >> running) nanoseconds += running;
   }
-  return 1000.0 * static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  return static_cast<double>(nanoseconds) / 1e6;
 }
 
 inline double Percentile(std::vector<double> values, double fraction) {
@@ -51,5 +52,45 @@ inline std::vector<std::unique_ptr<testing::Caller>> CallersAtPasswordPrompt(int
   }
   return callers;
 }
+
+// Connections read together: each complete line (without its CR LF) goes to
+// seen(connection index, line).
+class LineTap {
+ public:
+  // Takes what each caller has read beyond its last wait as the start of its
+  // next line.
+  explicit LineTap(const std::vector<std::unique_ptr<testing::Caller>>& callers) {
+    for (const auto& caller : callers) {
+      watch_.push_back({caller->fd(), POLLIN, 0});
+      pending_.push_back(caller->Rest());
+    }
+  }
+
+  // Waits up to `timeoutMs` for data and reads every connection that has some.
+  // Returns the number of connections read, or -1 once one closed.
+  template <typename Seen>
+  int Poll(int timeoutMs, Seen&& seen) {
+    const int ready = ::poll(watch_.data(), watch_.size(), std::max(timeoutMs, 0));
+    if (ready <= 0) return ready < 0 && errno != EINTR ? -1 : 0;
+    for (std::size_t index = 0; index < watch_.size(); ++index) {
+      if (watch_[index].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t n = ::recv(watch_[index].fd, buffer, sizeof buffer, 0);
+      if (n <= 0) return -1;
+      std::string& text = pending_[index];
+      text.append(buffer, static_cast<std::size_t>(n));
+      std::size_t start = 0;
+      for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        seen(index, text.substr(start, end - start));
+      }
+      text.erase(0, start);
+    }
+    return ready;
+  }
+
+ private:
+  std::vector<pollfd> watch_;
+  std::vector<std::string> pending_;
+};
 
 }  // namespace tellarium::bench
