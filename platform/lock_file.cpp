@@ -21,4 +21,12 @@ LockOutcome HoldLockFile(const std::string& path) {
   return LockOutcome::kHeld;
 }
 
+bool LockFileHeld(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+  ::close(fd);
+  return held;
+}
+
 }  // namespace platform

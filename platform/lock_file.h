@@ -16,4 +16,8 @@ enum class LockOutcome {
 // ends, with this process's id written in the file.
 LockOutcome HoldLockFile(const std::string& path);
 
+// True while some process holds the lock on `path`; looking neither makes the
+// file nor takes the lock.
+bool LockFileHeld(const std::string& path);
+
 }  // namespace platform

@@ -5,23 +5,19 @@
 #include "platform/lock_file.h"
 #include "platform/loop.h"
 #include "server/console/sysop_console.h"
+#include "server/core/record_layouts.h"
 #include "server/core/server.h"
 
-namespace {
-
-// Held while the station runs in its data directory (the working directory).
-constexpr char kLockFile[] = "tellarium.lock";
-
-}  // namespace
-
 int main() {
-  switch (platform::HoldLockFile(kLockFile)) {
+  using tellarium::kStationLockFile;
+  // Held while the station runs in its data directory (the working directory).
+  switch (platform::HoldLockFile(kStationLockFile)) {
     case platform::LockOutcome::kHeld: break;
     case platform::LockOutcome::kTaken:
       platform::console::MessageBox("A station is already running in this directory.");
       return 1;
     case platform::LockOutcome::kNotMade:
-      platform::console::MessageBox(std::string("The lock file ") + kLockFile + " cannot be made in this directory.");
+      platform::console::MessageBox(std::string("The lock file ") + kStationLockFile + " cannot be made in this directory.");
       return 1;
   }
   platform::console::InstallEndSignals();

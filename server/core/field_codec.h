@@ -1,6 +1,6 @@
 // The field codec for data files. A record layout lists its fields once, in
-// order, against a codec; the writer, the reader and the size counter walk
-// that same list, so no offset is ever computed by hand.
+// order, against a codec; the writer, the reader and the size counter
+// (record_layouts.h) walk that same list, so no offset is ever computed by hand.
 //
 // Encodings: fixed text as N bytes; int16/int32 little-endian; flags as int16
 // -1/0 (any nonzero value reads as true); dates as little-endian IEEE doubles
@@ -23,11 +23,11 @@ namespace tellarium {
 class FieldWriter {
  public:
   template <std::size_t N>
-  void Text(const FixedText<N>& text) { bytes_ += text.Raw(); }
-  void Int16(int16_t value) { Unsigned(static_cast<uint16_t>(value), 2); }
-  void Int32(int32_t value) { Unsigned(static_cast<uint32_t>(value), 4); }
-  void Flag(bool value) { Int16(value ? -1 : 0); }
-  void Date(double value) { Unsigned(std::bit_cast<uint64_t>(value), 8); }
+  void Text(std::string_view, const FixedText<N>& text) { bytes_ += text.Raw(); }
+  void Int16(std::string_view, int16_t value) { Unsigned(static_cast<uint16_t>(value), 2); }
+  void Int32(std::string_view, int32_t value) { Unsigned(static_cast<uint32_t>(value), 4); }
+  void Flag(std::string_view name, bool value) { Int16(name, value ? -1 : 0); }
+  void Date(std::string_view, double value) { Unsigned(std::bit_cast<uint64_t>(value), 8); }
 
   const std::string& bytes() const { return bytes_; }
 
@@ -43,11 +43,11 @@ class FieldReader {
   explicit FieldReader(std::string_view bytes) : bytes_(bytes) {}
 
   template <std::size_t N>
-  void Text(FixedText<N>& text) { text = Take(N); }  // short → padded with blanks
-  void Int16(int16_t& value) { value = static_cast<int16_t>(Unsigned(2)); }
-  void Int32(int32_t& value) { value = static_cast<int32_t>(Unsigned(4)); }
-  void Flag(bool& value) { value = Unsigned(2) != 0; }
-  void Date(double& value) { value = std::bit_cast<double>(Unsigned(8)); }
+  void Text(std::string_view, FixedText<N>& text) { text = Take(N); }  // short → padded with blanks
+  void Int16(std::string_view, int16_t& value) { value = static_cast<int16_t>(Unsigned(2)); }
+  void Int32(std::string_view, int32_t& value) { value = static_cast<int32_t>(Unsigned(4)); }
+  void Flag(std::string_view, bool& value) { value = Unsigned(2) != 0; }
+  void Date(std::string_view, double& value) { value = std::bit_cast<double>(Unsigned(8)); }
 
  private:
   std::string_view Take(std::size_t count) {
@@ -64,22 +64,9 @@ class FieldReader {
   std::string_view bytes_;
 };
 
-class FieldCounter {
- public:
-  template <std::size_t N>
-  void Text(const FixedText<N>&) { size_ += N; }
-  void Int16(int16_t) { size_ += 2; }
-  void Int32(int32_t) { size_ += 4; }
-  void Flag(bool) { size_ += 2; }
-  void Date(double) { size_ += 8; }
-  std::size_t size() const { return size_; }
-
- private:
-  std::size_t size_ = 0;
-};
-
 // Layout: a type with `using Record = ...;` and
-// `template <class Codec, class R> static void Fields(Codec&, R&)`.
+// `template <class Codec, class R> static void Fields(Codec&, R&)`, which
+// calls the codec once per field with the field's name.
 template <class Layout>
 std::string Encode(const typename Layout::Record& record) {
   FieldWriter writer;
@@ -91,14 +78,6 @@ template <class Layout>
 void Decode(std::string_view bytes, typename Layout::Record& record) {
   FieldReader reader(bytes);
   Layout::Fields(reader, record);
-}
-
-template <class Layout>
-std::size_t EncodedSize() {
-  FieldCounter counter;
-  const typename Layout::Record record{};
-  Layout::Fields(counter, record);
-  return counter.size();
 }
 
 template <class Layout>

@@ -66,6 +66,9 @@ class Server : public ServerTables {
 
   // core/startup.cpp, core/screen_files.cpp, core/logs.cpp
   void Startup();
+  // The files a first start writes (the SysOp account, the configuration, the
+  // message slots), each only where it is missing; nothing else is started.
+  void CreateMissingDataFiles(const ErrorTrap& trap);
   void Main1();
   void LoadFiles();
   void CapMaxLines();

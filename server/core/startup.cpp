@@ -122,6 +122,14 @@ void Server::Startup() {
   Main1();
 }
 
+void Server::CreateMissingDataFiles(const ErrorTrap& trap) {
+  SetStationIdentity(*this);
+  lineBreak = "\r\n";
+  EnsureSysOpAccount(*this, trap);
+  if (!FileExists(kConfigFile.name)) LoadOrCreateConfiguration(trap);
+  EnsureMessageSlots(*this, trap);
+}
+
 // Start-up's last step. Nothing is left to install: every event the station
 // handles from here on (accepts, connects, option commands, receives, timer
 // ticks, console keys) runs inside a trap of its own.

@@ -9,12 +9,11 @@
 #include "platform/clock.h"
 #include "server/core/dates.h"
 #include "server/core/record_file.h"
+#include "server/core/record_layouts.h"
 #include "server/core/server.h"
 
 namespace tellarium {
 namespace {
-
-constexpr char kSystemLogFile[] = "qvtalk.log";
 
 // "12-06-2026 1:05 PM Max:012 - text", or the text as it is for anal -1.
 std::string SystemLogEntry(Server& server, int16_t anal, std::string_view a) {
