@@ -1,5 +1,11 @@
 // init: a new data directory, made by the station's own first-start routines,
 // with the default screens beside its files.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <optional>
 #include <ostream>
@@ -13,11 +19,29 @@
 namespace tellarium::admin {
 namespace {
 
+constexpr int16_t kFirstUnprivilegedPort = 1024;
+
 struct PortChoice {
   std::string_view option;
   std::string_view field;
+  int16_t ServerConfig::*stored;
+  int16_t unprivileged;  // taken instead of a default this process may not open
   std::optional<std::string> value;
 };
+
+// Whether this process may open ports below 1024 is the system's to say (root,
+// a capability, or a system that lets everyone): it is asked by a bind.
+bool MayOpenLowPorts(int16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool allowed = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno != EACCES;
+  ::close(fd);
+  return allowed;
+}
 
 void ReadPortOptions(Arguments args, std::array<PortChoice, 2>& ports) {
   for (std::size_t i = 0; i < args.size(); i += 2) {
@@ -40,10 +64,18 @@ void WriteFirstStartFiles() {
   }
 }
 
-void SetPorts(const std::array<PortChoice, 2>& ports) {
+// The ports chosen, and in place of a default this process may not open, the
+// unprivileged one.
+void SetPorts(std::array<PortChoice, 2>& ports, std::ostream& out) {
   ServerConfig config;
   std::vector<StoredRecord> records{Stored<PortsRecord>(kConfigFile, kPortsRecordNumber, config)};
-  for (const PortChoice& port : ports) {
+  for (PortChoice& port : ports) {
+    const int16_t preset = config.*port.stored;
+    if (!port.value && preset < kFirstUnprivilegedPort && !MayOpenLowPorts(preset)) {
+      port.value = std::to_string(port.unprivileged);
+      out << "Port " << preset << " needs a privilege this user lacks: " << port.field << " is " << *port.value
+          << ".\n";
+    }
     if (port.value) SetField(records, {port.field}, port.field, *port.value);
   }
 }
@@ -63,7 +95,8 @@ void WriteDefaultScreens(std::ostream& out) {
 }  // namespace
 
 void InitCommand(const CommandCall& call) {
-  std::array<PortChoice, 2> ports{{{"--main-port", "mainPort", {}}, {"--line0-port", "line0Port", {}}}};
+  std::array<PortChoice, 2> ports{{{"--main-port", "mainPort", &ServerConfig::mainPort, 2323, {}},
+                                   {"--line0-port", "line0Port", &ServerConfig::line0Port, 2420, {}}}};
   ReadPortOptions(call.args, ports);
   if (platform::LockFileHeld(kStationLockFile)) {
     throw AdminError("A station is running in " + call.directory + "; init only makes a new data directory.");
@@ -73,7 +106,7 @@ void InitCommand(const CommandCall& call) {
     throw AdminError(kConfigFile.name + " is there already; change its ports with config set.");
   }
   WriteFirstStartFiles();
-  if (newConfiguration) SetPorts(ports);
+  if (newConfiguration) SetPorts(ports, call.console.out);
   WriteDefaultScreens(call.console.out);
 }
 

@@ -13,6 +13,7 @@
 #include "admin/tool.h"
 #include "server/core/record_layouts.h"
 #include "support/scratch_directory.h"
+#include "support/station_client.h"
 
 namespace tellarium::admin {
 namespace {
@@ -52,39 +53,43 @@ class AdminTool : public ::testing::Test {
   testing::ScratchDirectory directory_;
 };
 
-TEST_F(AdminTool, ChangesAreCheckedAndShownAndRefusalsChangeNothing) {
+// A change writes its field's bytes at their fixed place (record n of a file
+// of length-L records starts at (n-1)*L) and no byte outside its record.
+TEST_F(AdminTool, ChangesWriteTheirFieldsBytesAndRefusalsChangeNothing) {
+  using namespace std::string_literals;
   const std::string longTitle(41, 'T');
   const struct {
     std::vector<std::string> change;
     int status;
-    std::vector<std::string> show;
-    std::string expected;  // a line of the show's output, or of the error
+    std::string file;    // for a change: the bytes it writes at `offset`
+    std::size_t offset;  // for a refusal: its message holds `bytes`
+    std::string bytes;
   } rows[] = {
-      {{"config", "set", "mainPort", "2323"}, kDone, {"config"}, "mainPort=2323\n"},
-      {{"config", "set", "mainPort", "32768"}, kFailed, {}, "mainPort takes a whole number from 1 to 32767"},
-      {{"config", "set", "line0Port", "0"}, kFailed, {}, "from 1 to 32767"},
-      {{"config", "set", "mainPort", "23x"}, kFailed, {}, "not \"23x\""},
-      {{"config", "set", "maxLines", "32"}, kFailed, {}, "from 1 to 31"},
-      {{"config", "set", "level1Limit", "-1"}, kDone, {"config"}, "level1Limit=-1\n"},
-      {{"config", "set", "qvsLinkLimit", "-2"}, kFailed, {}, "from -1 to 32767"},
-      {{"config", "set", "killLevel", "5"}, kFailed, {}, "from 0 to 4"},
-      {{"config", "set", "channel16.capacity", "31"}, kDone, {"config"}, "channel16.capacity=31\n"},
-      {{"config", "set", "channel9.name", "Quiet Room"}, kDone, {"config"}, "channel9.name=Quiet Room\n"},
-      {{"config", "set", "channel17.name", "x"}, kMisused, {}, "There is no field channel17.name"},
-      {{"config", "set", "stationTitle", longTitle}, kFailed, {}, "at most 40 characters"},
-      {{"config", "set", "infoLine1", "a\tb"}, kFailed, {}, "control characters"},
-      {{"config", "set", "totalCalls", "5"}, kFailed, {}, "totalCalls cannot be set"},
-      {{"account", "000", "set", "level", "3"}, kDone, {"account", "000"}, "level=3\n"},
-      {{"account", "000", "set", "mayRemote", "yes"}, kDone, {"account", "000"}, "mayRemote=true\n"},
-      {{"account", "000", "set", "mailStored", "2"}, kFailed, {}, "mailStored cannot be set"},
-      {{"account", "000", "set", "password", "x"}, kFailed, {}, "password cannot be set"},
-      {{"account", "1000"}, kMisused, {}, "000 to 999"},
-      {{"account", "004", "set", "level", "1"}, kFailed, {}, "user004.qvs is missing"},
-      {{"slot", "!", "set", "text", "Hi^there"}, kDone, {"slot", "!"}, "text=Hi^there\n"},
-      {{"slot", "z", "set", "owner", "7"}, kDone, {"slot", "Z"}, "slotAccount=7\n"},
-      {{"slot", "<", "set", "enabled", "true"}, kDone, {"slot", "<"}, "enabled=true\n"},
-      {{"slot", "!", "set", "owner", "1000"}, kFailed, {}, "from -1 to 999"},
-      {{"slot", "?"}, kMisused, {}, "not \"?\""},
+      {{"config", "set", "mainPort", "2323"}, kDone, "config.qvs", 4 * 1024 + 2, "\x13\x09"},
+      {{"config", "set", "level1Limit", "-1"}, kDone, "config.qvs", 3 * 1024, "\xff\xff"},
+      {{"config", "set", "channel16.capacity", "31"}, kDone, "config.qvs", 20 * 1024 + 40, "\x1f\x00"s},
+      {{"config", "set", "channel9.name", "Quiet Room"}, kDone, "config.qvs", 13 * 1024, "Quiet Room" + std::string(30, ' ')},
+      {{"account", "000", "set", "level", "3"}, kDone, "user000.qvs", 192, "\x03\x00"s},
+      {{"account", "000", "set", "mayRemote", "yes"}, kDone, "user000.qvs", 270 + 2 * 4, "\xff\xff"},
+      {{"slot", "!", "set", "text", "Hi^there"}, kDone, "mslots.qvs", 36 * 4192 + 96, "Hi^there" + std::string(4088, ' ')},
+      {{"slot", "z", "set", "owner", "7"}, kDone, "mslots.qvs", 35 * 4192, "\x07\x00"s},
+      {{"slot", "<", "set", "enabled", "true"}, kDone, "mslots.qvs", 45 * 4192 + 14, "\xff\xff"},
+      {{"config", "set", "mainPort", "32768"}, kFailed, "", 0, "mainPort takes a whole number from 1 to 32767"},
+      {{"config", "set", "line0Port", "0"}, kFailed, "", 0, "from 1 to 32767"},
+      {{"config", "set", "mainPort", "23x"}, kFailed, "", 0, "not \"23x\""},
+      {{"config", "set", "maxLines", "32"}, kFailed, "", 0, "from 1 to 31"},
+      {{"config", "set", "qvsLinkLimit", "-2"}, kFailed, "", 0, "from -1 to 32767"},
+      {{"config", "set", "killLevel", "5"}, kFailed, "", 0, "from 0 to 4"},
+      {{"config", "set", "channel17.name", "x"}, kMisused, "", 0, "There is no field channel17.name"},
+      {{"config", "set", "stationTitle", longTitle}, kFailed, "", 0, "at most 40 characters"},
+      {{"config", "set", "infoLine1", "a\tb"}, kFailed, "", 0, "control characters"},
+      {{"config", "set", "totalCalls", "5"}, kFailed, "", 0, "totalCalls cannot be set"},
+      {{"account", "000", "set", "mailStored", "2"}, kFailed, "", 0, "mailStored cannot be set"},
+      {{"account", "000", "set", "password", "x"}, kFailed, "", 0, "password cannot be set"},
+      {{"account", "1000"}, kMisused, "", 0, "000 to 999"},
+      {{"account", "004", "set", "level", "1"}, kFailed, "", 0, "user004.qvs is missing"},
+      {{"slot", "!", "set", "owner", "1000"}, kFailed, "", 0, "from -1 to 999"},
+      {{"slot", "?"}, kMisused, "", 0, "not \"?\""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.change[0] + " " + row.change[1] + " " + row.change.back());
@@ -92,22 +97,27 @@ TEST_F(AdminTool, ChangesAreCheckedAndShownAndRefusalsChangeNothing) {
     const Outcome changed = Run(row.change);
     EXPECT_EQ(changed.status, row.status) << changed.err;
     if (row.status != kDone) {
-      EXPECT_NE(changed.err.find(row.expected), std::string::npos) << changed.err;
+      EXPECT_NE(changed.err.find(row.bytes), std::string::npos) << changed.err;
       EXPECT_EQ(Files(), before);
       continue;
     }
-    EXPECT_NE(Run(row.show).out.find(row.expected), std::string::npos);
+    auto expected = before;
+    std::string& file = expected[row.file];
+    const std::string after = ReadFile(PathOf(row.file));
+    if (after.size() > file.size()) file += after.substr(file.size());  // a record past the old end
+    file.replace(row.offset, row.bytes.size(), row.bytes);
+    EXPECT_EQ(Files(), expected);
   }
 }
 
-TEST_F(AdminTool, WritesOnlyTheBytesOfTheFieldItSets) {
-  const std::string before = ReadFile(PathOf(kConfigFile.name));
-  ASSERT_EQ(Run({"config", "set", "mainPort", "2323"}).status, kDone);
-  std::string expected = before;
-  const std::size_t mainPortAt = (kPortsRecordNumber - 1) * kConfigFile.recordLength + 2;
-  expected[mainPortAt] = 0x13;  // 2323, little-endian
-  expected[mainPortAt + 1] = 0x09;
-  EXPECT_EQ(ReadFile(PathOf(kConfigFile.name)), expected);
+TEST_F(AdminTool, ShowsFieldsByName) {
+  ASSERT_EQ(Run({"account", "000", "set", "qvsLink", "true"}).status, kDone);
+  const std::string shown = Run({"account", "000"}).out;
+  EXPECT_NE(shown.find("handle=SysOp\nprofile1=\n"), std::string::npos);
+  EXPECT_NE(shown.find("level=4\n"), std::string::npos);
+  EXPECT_NE(shown.find("inUse=true\nchatUser=true\nmayLink=true\nflag3=true\nmayRemote=false\n"), std::string::npos);
+  EXPECT_NE(shown.find("qvsLink=true\nflag10=false\n"), std::string::npos);
+  EXPECT_EQ(shown.find("password"), std::string::npos);
 }
 
 TEST_F(AdminTool, InitMakesPortsAndScreensAndNeverWritesOver) {
@@ -174,6 +184,30 @@ TEST_F(AdminTool, LogAndCallersAreShownAsTheStationWroteThem) {
   std::filesystem::current_path(directory_.path());
   PutRecord<LastCallerLayout>(kLastCallsFile, 2, caller);
   EXPECT_EQ(Run({"callers"}).out, "12-07-2026\t21:05\t3\t007\tRita\n");
+}
+
+// A station started on what init made serves the default main menu.
+TEST(AdminInit, MakesADirectoryAStationServesTheMenuFrom) {
+  testing::ScratchDirectory scratch;
+  const testing::StationPorts ports;
+  std::istringstream in;
+  std::ostringstream out, err;
+  Console console{in, out, err};
+  ASSERT_EQ(RunAdmin({scratch.path().string(), "init", "--main-port", std::to_string(ports.main), "--line0-port",
+                      std::to_string(ports.line0)},
+                     console),
+            kDone);
+  testing::Station station(TELLARIUM_BINARY, scratch.path().string());
+  auto caller = testing::CallWhenListening(ports.main);
+  ASSERT_NE(caller->ReadUntil(testing::kPressEnter), "");
+  caller->Send("\r\n");
+  ASSERT_NE(caller->ReadUntil("-->"), "");
+  caller->Send("\r");
+  ASSERT_NE(caller->ReadUntil("For Help type /?"), "");
+  caller->Send("/?\r");
+  const std::string menu = ReadFile(std::filesystem::path(TELLARIUM_SCREENS) / "mainmenu.qvs");
+  const std::string title = menu.substr(0, menu.find("\r\n", menu.find("\r\n") + 2) + 2);
+  EXPECT_NE(caller->ReadUntil(title), "");
 }
 
 }  // namespace
