@@ -128,7 +128,7 @@ TEST_F(AdminTool, InitMakesPortsAndScreensAndNeverWritesOver) {
   Console console{in, out, err};
   ASSERT_EQ(RunAdmin({dir, "init", "--main-port", "2300", "--line0-port", "2301"}, console), kDone) << err.str();
   for (const char* file : {"config.qvs", "user000.qvs", "mslots.qvs", "mainmenu.qvs", "sysopmenu.qvs",
-                           "infoscreen.qvs", "password.qvs"}) {
+                           "infoscreen.qvs", "password.qvs", "statid.ans", "lineedit.ans"}) {
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(dir) / file)) << file;
   }
   ASSERT_EQ(RunAdmin({dir, "config"}, console), kDone);

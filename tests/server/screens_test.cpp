@@ -2,6 +2,7 @@
 // screen table and an 80-column terminal, and the station loads it line for line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -41,6 +42,22 @@ TEST_F(DefaultScreens, FitTheirTableAndTheTerminalAndLoadLineForLine) {
       EXPECT_EQ(screen.table.lines[static_cast<std::size_t>(k)], line + server.lineBreak) << screen.file;
     }
     EXPECT_EQ(screen.table.count, k) << screen.file;
+  }
+}
+
+// Each telnet form loads whole and draws inside a 24-line terminal.
+TEST_F(DefaultScreens, FormsLoadWholeAndFitTheTerminal) {
+  constexpr int kRows = 24;
+  for (const char* file : {"statid.ans", "acscfg.ans", "allowed.ans", "channel.ans", "ports.ans", "useredit.ans",
+                           "mslot.ans", "lineedit.ans"}) {
+    const std::string text = testing::ReadFile(file);
+    const int16_t count = server.SysScreenFile(file, 1);
+    EXPECT_EQ(count, std::count(text.begin(), text.end(), '\n')) << file;
+    for (int16_t k = 0; k < count; ++k) {
+      const ScreenField& field = server.screenForms[1][static_cast<std::size_t>(k)];
+      EXPECT_TRUE(field.row >= 1 && field.row <= kRows && field.column >= 1) << file << " field " << k;
+      EXPECT_LE(field.column + field.length - 1, static_cast<int>(kColumns)) << file << " field " << k;
+    }
   }
 }
 
