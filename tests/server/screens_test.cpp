@@ -47,7 +47,6 @@ TEST_F(DefaultScreens, FitTheirTableAndTheTerminalAndLoadLineForLine) {
 
 // Each telnet form loads whole and draws inside a 24-line terminal.
 TEST_F(DefaultScreens, FormsLoadWholeAndFitTheTerminal) {
-  constexpr int kRows = 24;
   for (const char* file : {"statid.ans", "acscfg.ans", "allowed.ans", "channel.ans", "ports.ans", "useredit.ans",
                            "mslot.ans", "lineedit.ans"}) {
     const std::string text = testing::ReadFile(file);
@@ -55,7 +54,7 @@ TEST_F(DefaultScreens, FormsLoadWholeAndFitTheTerminal) {
     EXPECT_EQ(count, std::count(text.begin(), text.end(), '\n')) << file;
     for (int16_t k = 0; k < count; ++k) {
       const ScreenField& field = server.screenForms[1][static_cast<std::size_t>(k)];
-      EXPECT_TRUE(field.row >= 1 && field.row <= kRows && field.column >= 1) << file << " field " << k;
+      EXPECT_TRUE(field.row >= 1 && field.row <= 24 && field.column >= 1) << file << " field " << k;
       EXPECT_LE(field.column + field.length - 1, static_cast<int>(kColumns)) << file << " field " << k;
     }
   }

@@ -1,21 +1,15 @@
 #!/usr/bin/env bash
-# The install and the package as a SysOp meets them: a staged DESTDIR tree whose
-# unit systemd accepts without a word (its security score is printed), a
-# station run from that tree as the unit starts it (an unprivileged user with
-# only the capability to bind low ports), and the Debian package with every
-# file in place. Usage: package.sh BUILD_DIR. Needs root.
+# A staged install whose unit systemd accepts without a word (its security score
+# printed), a station run from it as the unit starts it (an unprivileged user
+# with only the capability to bind low ports), and the Debian package. Needs root.
 set -euo pipefail
 build=$1
 [ "$(id -u)" = 0 ] && command -v systemd-analyze >/dev/null && command -v setpriv >/dev/null || exit 77
 
 work=$(mktemp -d /tmp/tellarium-package-XXXXXX)
 chmod 755 "$work"  # the station user reads the staged tree
-station=0
-cleanup() {
-  [ "$station" = 0 ] || kill "$station" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+station=
+trap '[ -z "$station" ] || kill "$station" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "$*" >&2; exit 1; }
 
 stage=$work/stage
@@ -27,11 +21,7 @@ said=$(systemd-analyze verify --man=no --root="$stage" "$units/tellarium.service
 systemd-analyze security --offline=true --root="$stage" "$units/tellarium.service" | grep "Overall exposure"
 
 # Two free ports below 1024, so that only the capability opens them.
-ports=()
-for port in $(seq 900 1000); do
-  ss -ltnH "sport = :$port" | grep -q . || ports+=("$port")
-  [ ${#ports[@]} = 2 ] && break
-done
+mapfile -t ports < <(comm -23 <(seq 900 999) <(ss -ltnH | awk '{sub(/.*:/, "", $4); print $4}' | sort -u) | head -2)
 data=$work/data
 mkdir "$data"
 chown nobody:nogroup "$data"
@@ -57,4 +47,3 @@ for file in ./usr/bin/tellarium ./usr/bin/tellarium-admin './usr/lib/.*/libkorva
   grep -qx "$file" <<<"$contents" || fail "the package lacks $file"
 done
 dpkg-deb -f "$work"/package/tellarium_*.deb Depends | grep -q libstdc++ || fail "the package names no dependencies"
-echo "package: $(basename "$work"/package/tellarium_*.deb), $(wc -l <<<"$contents") entries"
