@@ -28,7 +28,7 @@ until [ -n "$address" ]; do
 done
 for _ in $(seq 100); do
   # shellcheck disable=SC2086 # host and port
-  greeting=$(sleep 1 | telnet $address 2>/dev/null | tr -d '\r') || true
+  greeting=$(sleep 1 | telnet $address 2>/dev/null | tr -d '\r\0') || true
   grep -q "Press <ENTER> To Login." <<<"$greeting" && { echo "reached with: telnet $address"; exit 0; }
 done
 fail "telnet $address: no greeting"

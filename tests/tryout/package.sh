@@ -33,14 +33,14 @@ as_unit=(setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=+net_b
 station=$!
 greeting=
 for _ in $(seq 100); do
-  greeting=$(sleep 0.3 | nc -q0 127.0.0.1 "${ports[0]}" 2>/dev/null | tr -d '\r') || true
+  greeting=$(sleep 0.3 | nc -q0 127.0.0.1 "${ports[0]}" 2>/dev/null | tr -d '\r\0') || true
   [ -n "$greeting" ] && break
   sleep 0.1
 done
 grep -q "Press <ENTER> To Login." <<<"$greeting" || fail "the staged station did not greet a caller"
 [ "$(stat -c %U "$data/config.qvs")" = nobody ] || fail "the data files are not the station user's"
 
-(cd "$build" && cpack -B "$work/package" >/dev/null)
+(cd "$build" && cpack -B "$work/package" >"$work/cpack.log" 2>&1) || fail "cpack: $(cat "$work/cpack.log")"
 contents=$(dpkg-deb -c "$work"/package/tellarium_*.deb | awk '{print $6}')
 for file in ./usr/bin/tellarium ./usr/bin/tellarium-admin './usr/lib/.*/libkorvatel.so' './usr/lib/.*/libplatform.so' \
   ./lib/systemd/system/tellarium.service ./usr/share/tellarium/screens/mainmenu.qvs; do
