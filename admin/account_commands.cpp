@@ -83,7 +83,7 @@ void AddAccount(const CommandCall& call, int16_t acc) {
   if (call.args.size() > 3) throw UsageError("account NNN add takes one HANDLE (quote a handle with blanks).");
   UserRecord account;
   account.handle = CheckedText("handle", call.args.size() == 3 ? call.args[2] : "User #" + Server::afix(acc),
-                               FixedText<40>::kWidth);
+                               decltype(account.handle)::kWidth);
   account.level = kNewMemberLevel;
   account.flags[kFlagInUse] = account.flags[kFlagChatUser] = true;
   WriteStoredBytes(file, kAccountRecord, Encode<UserRecordLayout>(account));
@@ -104,7 +104,7 @@ void ChangeAccount(const CommandCall& call, int16_t acc) {
     SetField(records, kSettable, kAccountFlagNames[kFlagInUse], "false");
     NoteMemberList(call);
   } else if (action == "password" && call.args.size() == 2) {
-    account.password = CheckedText("password", ReadPassword(call.console), FixedText<20>::kWidth);
+    account.password = CheckedText("password", ReadPassword(call.console), decltype(account.password)::kWidth);
     records.front().write();
   } else {
     throw UsageError("account NNN takes set FIELD VALUE, add [HANDLE], disable or password.");

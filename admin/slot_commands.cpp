@@ -7,8 +7,6 @@
 namespace tellarium::admin {
 namespace {
 
-constexpr int16_t kSlotRecordCount = 46;  // keys address records 1 to 46
-
 const std::set<std::string_view> kSettable{"text", "title", "slotAccount", "enabled"};
 
 // The station reads a slot past the end of the file (the last key's, which
@@ -27,7 +25,7 @@ int16_t SlotNumber(std::string_view key) {
 
 void SlotsCommand(const CommandCall& call) {
   if (!call.args.empty()) throw UsageError("slots takes nothing.");
-  for (int16_t number = 1; number <= kSlotRecordCount; ++number) {
+  for (int16_t number = 1; !Server::RvsSltChk(number).empty(); ++number) {
     MessageSlot slot;
     StoredSlot(number, slot);
     call.console.out << Server::RvsSltChk(number) << '\t' << slot.slotAccount << '\t'
