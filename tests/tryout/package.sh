@@ -16,7 +16,7 @@ stage=$work/stage
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
 units=$stage/lib/systemd/system
 for target in network multi-user basic sysinit; do cp "/lib/systemd/system/$target.target" "$units/"; done
-said=$(systemd-analyze verify --man=no --root="$stage" "$units/tellarium.service" 2>&1)
+said=$(systemd-analyze verify --man=no --root="$stage" "$units/tellarium.service" 2>&1) || true
 [ -z "$said" ] || fail "systemd-analyze verify: $said"
 systemd-analyze security --offline=true --root="$stage" "$units/tellarium.service" | grep "Overall exposure"
 
@@ -42,7 +42,7 @@ grep -q "Press <ENTER> To Login." <<<"$greeting" || fail "the staged station did
 
 (cd "$build" && cpack -B "$work/package" >"$work/cpack.log" 2>&1) || fail "cpack: $(cat "$work/cpack.log")"
 contents=$(dpkg-deb -c "$work"/package/tellarium_*.deb | awk '{print $6}')
-for file in ./usr/bin/tellarium ./usr/bin/tellarium-admin './usr/lib/.*/libkorvatel.so' './usr/lib/.*/libplatform.so' \
+for file in ./usr/bin/tellarium ./usr/bin/tellarium-admin './usr/lib/.*libkorvatel.so' './usr/lib/.*libplatform.so' \
   ./lib/systemd/system/tellarium.service ./usr/share/tellarium/screens/mainmenu.qvs; do
   grep -qx "$file" <<<"$contents" || fail "the package lacks $file"
 done
