@@ -598,8 +598,9 @@ bool CTcpSession::Send(const uint8_t* bytes, size_t length, bool urgent, uint32_
   }
   size_t sent = 0;
   // At once only when nothing of this session waits: what follows within the
-  // same event goes out together from the send pass.
-  if (queue_.empty() && completions_pending_ == 0) {
+  // same event goes out together from the send pass. So does what answers this
+  // session's own input: it leaves when that input has been handled.
+  if (queue_.empty() && completions_pending_ == 0 && !in_receive_) {
     const iovec piece{const_cast<uint8_t*>(bytes), length};
     ssize_t result = 0;
     if (!SendNow(&piece, 1, urgent, result)) {
@@ -617,7 +618,7 @@ bool CTcpSession::Send(const uint8_t* bytes, size_t length, bool urgent, uint32_
   }
   queue_.emplace_back(bytes + sent, length - sent, data_tag, urgent);
   queued_bytes_ += length - sent;
-  PostSocketEvent(platform::kWrite);
+  if (!in_receive_) PostSocketEvent(platform::kWrite);
   return true;
 }
 
@@ -777,7 +778,7 @@ void CTcpSession::Receive(bool after_close_notice) {
   in_receive_ = true;
   const CalloutGuard pass(lifeline_);
   if (!PumpHostEvents(after_close_notice ? platform::kClose : platform::kRead, pass)) {
-    if (!pass.Destroyed()) in_receive_ = false;
+    if (!pass.Destroyed()) EndReceive();
     return;
   }
   if (socket_ != -1 && max_recv_ != 0) {
@@ -786,7 +787,7 @@ void CTcpSession::Receive(bool after_close_notice) {
     const ssize_t n = platform::SocketRecv(socket_, buffer, std::min<size_t>(max_recv_, capacity), 0);
     const int failure = errno;
     if (n == 0) {
-      in_receive_ = false;
+      EndReceive();
       RaiseException(tntlib::tntRemoteClose, "Remote Host Closed");
       return;
     }
@@ -800,16 +801,21 @@ void CTcpSession::Receive(bool after_close_notice) {
       if (Notify(&CTcpSink::OnData, buffer, static_cast<size_t>(n)) == Survival::kDestroyed) return;
       if (after_close_notice) PostSocketEvent(platform::kClose);
     } else if (failure != EAGAIN && failure != EWOULDBLOCK) {
-      in_receive_ = false;
+      EndReceive();
       ReportErrno(failure);
       return;
     }
   }
-  in_receive_ = false;
+  EndReceive();
   if (receive_again_) {
     receive_again_ = false;
     if (window_) PostSocketEvent(platform::kRead);
   }
+}
+
+void CTcpSession::EndReceive() {
+  in_receive_ = false;
+  if (!queue_.empty()) PostSocketEvent(platform::kWrite);
 }
 
 // ---- Close ----------------------------------------------------------------

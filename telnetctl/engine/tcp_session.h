@@ -152,6 +152,8 @@ class CTcpSession {
   // False when raising OnSend destroyed this object.
   bool NotifySent(uint32_t data_tag);
   uint8_t* ReceiveBuffer(size_t& capacity);
+  // Ends a receive pass: what was sent meanwhile goes to the send pass.
+  void EndReceive();
 
   void Log(std::string_view line);
   void SetTitle(const std::string& title);
