@@ -162,7 +162,11 @@ bool TakeNext(uint64_t limit, const MessageFilter& filter, QueuedMessage& out) {
     if (it->sequence >= limit) return false;
     if (filter && !filter(it->message)) continue;
     out = *it;
-    queue.erase(it);
+    if (it == queue.begin()) {
+      queue.pop_front();
+    } else {
+      queue.erase(it);
+    }
     return true;
   }
   return false;

@@ -121,15 +121,15 @@ uint8_t CTntCtrl::SessionFlags() const {
 
 InvokeResult CTntCtrl::GetProperty(int32_t dispatch_id, Variant* result) const {
   Variant value;
-  if (auto field = BoolProperty(dispatch_id)) {
+  if (dispatch_id == kDispState) {  // asked before every send
+    if (!run_mode_) return InvokeResult::kNotSupported;
+    value = Variant::Int16(session().state());
+  } else if (auto field = BoolProperty(dispatch_id)) {
     value = Variant::Bool(props_.*field);
   } else if (auto number = Int32Property(dispatch_id)) {
     value = Variant::Int32(props_.*number);
   } else if (dispatch_id == kDispLocalDotAddr) {
     value = Variant::Text(props_.local_dot_addr);
-  } else if (dispatch_id == kDispState) {
-    if (!run_mode_) return InvokeResult::kNotSupported;
-    value = Variant::Int16(session().state());
   } else {
     return InvokeResult::kUnknownMember;
   }
