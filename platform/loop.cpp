@@ -84,9 +84,9 @@ constexpr uint32_t kShortestTimerMs = 10;
 
 int64_t Now() { return CurrentClock().MonotonicMs(); }
 
-void Enqueue(TargetId target, uint32_t message, uint64_t wparam, int64_t lparam) {
+void Enqueue(TargetId target, uint32_t message, uint64_t wparam, int64_t lparam, bool loopOnly = false) {
   LoopState& state = State();
-  state.queue.push_back({state.next_sequence++, target, message, wparam, lparam});
+  state.queue.push_back({state.next_sequence++, target, message, wparam, lparam, loopOnly});
 }
 
 // Hands readiness to the descriptor's owner, looked up anew: a handler run
@@ -161,6 +161,7 @@ bool TakeNext(uint64_t limit, const MessageFilter& filter, QueuedMessage& out) {
   for (auto it = queue.begin(); it != queue.end(); ++it) {
     if (it->sequence >= limit) return false;
     if (filter && !filter(it->message)) continue;
+    if (it->loop_only && State().pump_depth > 1) continue;
     out = *it;
     if (it == queue.begin()) {
       queue.pop_front();
@@ -217,6 +218,12 @@ bool PostMessage(TargetId target, uint32_t message, uint64_t wparam, int64_t lpa
   return true;
 }
 
+bool PostMessageToLoop(TargetId target, uint32_t message, uint64_t wparam, int64_t lparam) {
+  if (!State().targets.contains(target)) return false;
+  Enqueue(target, message, wparam, lparam, true);
+  return true;
+}
+
 void SetTimer(TargetId target, uint32_t timer_id, uint32_t interval_ms) {
   interval_ms = std::max(interval_ms, kShortestTimerMs);
   auto& timer = State().timers[{target, timer_id}];
@@ -256,9 +263,15 @@ int64_t NextTimerDelayMs() {
 int Run() {
   LoopState& state = State();
   while (!state.quit) {
-    int64_t wait = state.queue.empty() ? NextTimerDelayMs() : 0;
-    if (wait < 0 || wait > kLongestWaitMs) wait = kLongestWaitMs;
-    PollOnce(static_cast<int>(wait));
+    // With messages queued the sockets are looked at as often as a pump inside
+    // an event looks at them: not for each round of messages.
+    if (state.queue.empty()) {
+      int64_t wait = NextTimerDelayMs();
+      if (wait < 0 || wait > kLongestWaitMs) wait = kLongestWaitMs;
+      PollOnce(static_cast<int>(wait));
+    } else if (NestedPollDue()) {
+      PollOnce(0);
+    }
     const DepthGuard depth;
     RunQueued({});
   }

@@ -37,6 +37,11 @@ class MessageTarget {
 // does not exist.
 bool PostMessage(TargetId target, uint32_t message, uint64_t wparam = 0, int64_t lparam = 0);
 
+// The same for a message that gathers up what many events did: only the loop
+// itself takes it, never a pump inside an event, so the events of one round
+// are all done before it runs.
+bool PostMessageToLoop(TargetId target, uint32_t message, uint64_t wparam = 0, int64_t lparam = 0);
+
 // Starts (or restarts with a new interval) timer `timer_id` of the target. A
 // due timer posts one kTimerMessage; a timer never has more than one pending.
 void SetTimer(TargetId target, uint32_t timer_id, uint32_t interval_ms);

@@ -19,6 +19,7 @@ struct QueuedMessage {
   uint32_t message;
   uint64_t wparam;
   int64_t lparam;
+  bool loop_only = false;  // taken by the loop, not by a pump inside an event
 };
 
 struct Timer {

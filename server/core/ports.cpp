@@ -14,8 +14,6 @@ namespace {
 
 // Asks the backlog window to release held output.
 constexpr uint32_t kReleaseMessage = platform::kFirstUserMessage;
-// The pump depth of an event the loop dispatched itself.
-constexpr int kEventPumpDepth = 1;
 
 // Refusal controls in use at once. A refusal closes as soon as its one line
 // is handed to the socket, so a handful covers any burst; past this bound the
@@ -55,16 +53,13 @@ struct PortEvents final : TelnetControlEvents {
 };
 
 // Runs BOut once the event that held output has ended; one release pending
-// at most. An event that lets events run is not ended: a caller it logs off
-// must not be sent what was held for it meanwhile.
+// at most. An event that lets events run is not ended (a caller it logs off
+// must not be sent what was held for it meanwhile), so the release is posted
+// to the loop: no pump inside an event takes it.
 struct BacklogWindow final : platform::MessageTarget {
   explicit BacklogWindow(Server& s) : server(s) {}
   void HandleMessage(uint32_t message, uint64_t, int64_t) override {
     if (message != kReleaseMessage) return;
-    if (platform::PumpDepth() > kEventPumpDepth) {
-      platform::PostMessage(target_id(), kReleaseMessage);
-      return;
-    }
     pending = false;
     server.Trap("BlogTimer")([&] { server.BOut(); });
   }
@@ -262,7 +257,7 @@ void Server::RestartListeners() {
 
 void Server::KeepReleasing() {
   if (!controls_ || controls_->backlog.pending) return;
-  controls_->backlog.pending = platform::PostMessage(controls_->backlog.target_id(), kReleaseMessage);
+  controls_->backlog.pending = platform::PostMessageToLoop(controls_->backlog.target_id(), kReleaseMessage);
 }
 
 TelnetControl& Server::PortControl(int16_t line) {

@@ -715,7 +715,8 @@ void CTcpSession::NoteCompletedSend(uint32_t data_tag) {
   ++completions_pending_;
   if (process.completions_posted) return;
   if (!process.notice_window) process.notice_window = std::make_unique<NoticeWindow>();
-  process.completions_posted = platform::PostMessage(process.notice_window->target_id(), kSendsCompletedMessage);
+  // The notices of all the sends of a round go together, once its events are done.
+  process.completions_posted = platform::PostMessageToLoop(process.notice_window->target_id(), kSendsCompletedMessage);
 }
 
 void CTcpSession::ForgetCompletedSends() {
