@@ -42,15 +42,18 @@ TEST_F(LoopTest, TimersFireInOrderOfDueTimeAndNeverQueueTwice) {
 
 TEST_F(LoopTest, PumpRunsWhatWasQueuedWhenItStartedAlsoWhenNested) {
   Recorder r;
+  Params nested;
   r.on_message = [&](const Received& m) {
     if (m.wparam == 3) PostMessage(r.target_id(), kFirstUserMessage, 4);
-    if (m.wparam == 1) Pump();  // runs 2 and 3 inside the handler of 1
+    if (m.wparam == 1) { Pump(); nested = r.Params(); }  // runs 2 and 3 inside the handler of 1
   };
   for (uint64_t i = 1; i <= 3; ++i) PostMessage(r.target_id(), kFirstUserMessage, i);
+  PostMessageToLoop(r.target_id(), kFirstUserMessage, 5);  // waits for the outer pump
   Pump();
-  EXPECT_EQ(r.Params(), (Params{1, 2, 3}));
+  EXPECT_EQ(nested, (Params{1, 2, 3}));
+  EXPECT_EQ(r.Params(), (Params{1, 2, 3, 5}));
   Pump();
-  EXPECT_EQ(r.Params(), (Params{1, 2, 3, 4}));
+  EXPECT_EQ(r.Params(), (Params{1, 2, 3, 5, 4}));
 }
 
 TEST_F(LoopTest, PumpsNestOnlyToTheirBound) {

@@ -75,20 +75,25 @@ uint32_t DataSegmentsOut(Host& host) {
   return info.tcpi_data_segs_out;
 }
 
-// A send made while an earlier one of the same event waits for its notice is
-// queued; the queue leaves in one write, each packet still with its OnSend.
+// Sends after an event's first, and an answer to a session's own input, leave in one write, each with its OnSend.
 TEST(Session, SendsOfOneEventAfterTheFirstLeaveInOneWrite) {
   Pair pair;
-  pair.client.Put(kDispNoDelay, Variant::Bool(true));  // a segment per write
   ASSERT_TRUE(pair.Open());
-  const uint32_t before = DataSegmentsOut(pair.client);
+  for (Host* host : {&pair.client, &pair.server}) host->Put(kDispNoDelay, Variant::Bool(true));  // a segment per write
+  pair.server.on_event = [&](const Event& e) {
+    const bool first = e.id == kEventOnRecv && pair.server.Count(kEventOnRecv) == 1;
+    for (const char* answer : {"x", "y"}) first && pair.server.Call(kDispSend, {Variant::Text(answer)});
+  };
+  const uint32_t before = DataSegmentsOut(pair.client), served = DataSegmentsOut(pair.server);
   for (const int32_t tag : {1, 2, 3}) {
     ASSERT_TRUE(pair.client.Call(kDispSend, {Variant::Text(std::string(tag, 'a' + tag)), Variant::Int32(tag)}));
   }
   EXPECT_EQ(pair.client.impl().session().queued_bytes(), 5u);
-  ASSERT_TRUE(PumpUntil([&] { return pair.server.Received() == "bccddd" && pair.client.Count(kEventOnSend) == 3; }));
+  ASSERT_TRUE(PumpUntil([&] { return pair.server.Received() == "bccddd" && pair.client.Received() == "xy" &&
+                                     pair.client.Count(kEventOnSend) == 3; }));
   EXPECT_EQ(pair.client.Firsts(kEventOnSend), (Ints{1, 2, 3}));
   EXPECT_EQ(DataSegmentsOut(pair.client) - before, 2u);
+  EXPECT_EQ(DataSegmentsOut(pair.server) - served, 1u);
 }
 
 bool SendCmd(Host& host, int16_t command, int16_t option, Variant suboption = Variant::Text("")) {
