@@ -70,6 +70,7 @@ void SlotsCommand(const CommandCall& call);
 void SlotCommand(const CommandCall& call);
 void CallersCommand(const CommandCall& call);
 void LogCommand(const CommandCall& call);
+void LimitsCommand(const CommandCall& call);
 
 // Told on standard error while a station runs on the directory.
 void NoteWhileStationRuns(const CommandCall& call, std::string_view what);

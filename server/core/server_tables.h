@@ -9,6 +9,7 @@
 
 #include "server/core/fixed_text.h"
 #include "server/core/held_output.h"
+#include "server/core/limits.h"
 #include "server/core/line_codes.h"
 
 namespace tellarium {
@@ -254,6 +255,7 @@ struct ServerTables {
   std::array<LineConnection, kLineCount> connections;
 
   ServerConfig config;
+  Limits limits;  // limits.conf
   std::array<ChannelInfo, kChannelCount> channels;  // channel c at index c-1
   std::array<ConferenceInfo, kConferenceCount> conferences;
 

@@ -74,6 +74,15 @@ void EnsureMessageSlots(Server& server, const ErrorTrap& trap) {
   server.CreateSlotFile(trap);
 }
 
+// A line of limits.conf that cannot be read is named in error.log.
+void LoadLimits(Server& server, const ErrorTrap& trap) {
+  std::vector<std::string> unread;
+  trap([&] { server.limits = ReadLimits(unread); });
+  for (const std::string& line : unread) {
+    trap([&] { AppendToErrorLog(std::string(kLimitsFile) + " " + line + "\r\nIts default is kept.\r\n"); });
+  }
+}
+
 void BuildAccountIndex(Server& server, const ErrorTrap& trap) {
   server.ShowProgress("Initializing Accounts...");
   AccountCounter counter;
@@ -105,6 +114,7 @@ void Server::Startup() {
   SetTitleAndPrefix(*this);
   EnsureSysOpAccount(*this, trap);
   LoadOrCreateConfiguration(trap);
+  LoadLimits(*this, trap);
   CapMaxLines();
   EnsureMessageSlots(*this, trap);
   ShowProgress("Loading data files.");

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "admin/tool.h"
+#include "server/core/limits.h"
 #include "server/core/record_layouts.h"
 #include "support/scratch_directory.h"
 #include "support/station_client.h"
@@ -164,6 +165,20 @@ TEST_F(AdminTool, LogAndCallersAreShownAsTheStationWroteThem) {
   WriteFile(PathOf(kLastCallsFile.name), std::string(61, '\0') + "Rita" + std::string(36, ' ') + "007" + "3" +
                                              "21:05" + "12-07-2026" + "\xff\xff");
   EXPECT_EQ(Run({"callers"}).out, "12-07-2026\t21:05\t3\t007\tRita\n");
+}
+
+TEST_F(AdminTool, LimitsAreCheckedAndSetOnTheirOneLine) {
+  WriteFile(PathOf(kLimitsFile), "# ours\nlines_per_address = 4\nlines_per_address = 6\n");
+  ASSERT_EQ(Run({"limits", "set", "lines_per_address", "5"}).status, kDone);
+  ASSERT_EQ(Run({"limits", "set", "exempt", "127.0.0.1 ::1"}).status, kDone);
+  EXPECT_EQ(ReadFile(PathOf(kLimitsFile)), "# ours\nlines_per_address = 5\nexempt = 127.0.0.1, ::1\n");
+  const auto before = Files();
+  for (const std::string refused : {"lines_per_address 32", "exempt localhost", "login_timeout_s 9", "nothing 1"}) {
+    const std::size_t blank = refused.find(' ');
+    EXPECT_NE(Run({"limits", "set", refused.substr(0, blank), refused.substr(blank + 1)}).status, kDone) << refused;
+  }
+  EXPECT_EQ(Files(), before);
+  EXPECT_NE(Run({"limits"}).out.find("lines_per_address=5\nconnects_per_address=10\n"), std::string::npos);
 }
 
 // The station writes the log whole, dropping its oldest lines: each is shown once.

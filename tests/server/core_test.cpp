@@ -98,5 +98,24 @@ TEST_F(NewDay, ClearsTodaysCallsAndStampsTheStartOnlyWhenTheDayChanged) {
   EXPECT_EQ(after.substr(0, 2048) + after.substr(2048 + 42), file.substr(0, 2048) + file.substr(2048 + 42));
 }
 
+// limits.conf: settings read at start; a line that cannot be read is named in
+// error.log and its setting keeps its default.
+class LimitsFile : public testing::StationTest {
+ protected:
+  void SetUp() override {
+    testing::WriteFile("limits.conf", "# ours\nlines_per_address = 5 # a family\nexempt = 127.0.0.1, ::1\n"
+                                      "login_timeout_s = 5\nbogus\n");
+    StationTest::SetUp();
+  }
+};
+
+TEST_F(LimitsFile, AreReadAtStartAndUnreadLinesNamed) {
+  EXPECT_EQ(server.limits.linesPerAddress, 5);
+  EXPECT_EQ(server.limits.exempt, (std::vector<std::string>{"127.0.0.1", "::1"}));
+  EXPECT_EQ(server.limits.loginTimeoutS, 120);
+  EXPECT_EQ(testing::ReadFile("error.log"), "limits.conf line 4: login_timeout_s = 5\r\nIts default is kept.\r\n"
+                                            "limits.conf line 5: bogus\r\nIts default is kept.\r\n");
+}
+
 }  // namespace
 }  // namespace tellarium

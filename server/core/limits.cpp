@@ -1,0 +1,107 @@
+#include "server/core/limits.h"
+
+#include <arpa/inet.h>
+
+#include <array>
+#include <charconv>
+#include <optional>
+
+#include "server/core/record_file.h"
+
+namespace tellarium {
+namespace {
+
+constexpr std::array<LimitSetting, 8> kSettings{{
+    {"lines_per_address", &Limits::linesPerAddress, 1, 31},
+    {"connects_per_address", &Limits::connectsPerAddress, 1, 10000},
+    {"login_timeout_s", &Limits::loginTimeoutS, 10, 86400},
+    {"failed_logins_to_block", &Limits::failedLoginsToBlock, 1, 10000},
+    {"block_minutes", &Limits::blockMinutes, 1, 10080},
+    {"account_failures_to_slow", &Limits::accountFailuresToSlow, 1, 10000},
+    {"output_bound_kib", &Limits::outputBoundKib, 64, 1048576},
+    {"exempt", nullptr, 0, 0},
+}};
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool IsAddress(const std::string& text) {
+  unsigned char address[16];
+  return ::inet_pton(AF_INET, text.c_str(), address) == 1 || ::inet_pton(AF_INET6, text.c_str(), address) == 1;
+}
+
+// Addresses separated by commas or blanks; none at all is an empty list.
+bool ParseAddresses(std::string_view text, std::vector<std::string>& addresses) {
+  std::vector<std::string> read;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find_first_of(", ", start), text.size());
+    if (end > start) read.emplace_back(text.substr(start, end - start));
+    if (end > start && !IsAddress(read.back())) return false;
+    start = end + 1;
+  }
+  addresses = std::move(read);
+  return true;
+}
+
+}  // namespace
+
+std::span<const LimitSetting> LimitSettings() { return kSettings; }
+
+const LimitSetting* FindLimit(std::string_view key) {
+  for (const LimitSetting& setting : kSettings) {
+    if (setting.key == key) return &setting;
+  }
+  return nullptr;
+}
+
+bool ParseLimit(const LimitSetting& setting, std::string_view value, Limits& limits) {
+  if (setting.number == nullptr) return ParseAddresses(value, limits.exempt);
+  int32_t number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (value.empty() || error != std::errc{} || end != value.data() + value.size() || number < setting.low ||
+      number > setting.high) {
+    return false;
+  }
+  limits.*setting.number = number;
+  return true;
+}
+
+std::string ShowLimit(const LimitSetting& setting, const Limits& limits) {
+  if (setting.number != nullptr) return std::to_string(limits.*setting.number);
+  std::string list;
+  for (const std::string& address : limits.exempt) list += (list.empty() ? "" : ", ") + address;
+  return list;
+}
+
+LimitLine SplitLimitLine(std::string_view line, std::string_view& key, std::string_view& value) {
+  line = TrimBlanks(line.substr(0, line.find('#')));
+  if (line.empty()) return LimitLine::kNothing;
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return LimitLine::kUnreadable;
+  key = TrimBlanks(line.substr(0, equals));
+  value = TrimBlanks(line.substr(equals + 1));
+  return LimitLine::kSetting;
+}
+
+Limits ReadLimits(std::vector<std::string>& unread) {
+  Limits limits;
+  if (!FileExists(kLimitsFile)) return limits;
+  TextFileReader reader(kLimitsFile);
+  int number = 0;
+  while (std::optional<std::string> line = reader.NextLine()) {
+    ++number;
+    std::string_view key, value;
+    const LimitLine kind = SplitLimitLine(*line, key, value);
+    if (kind == LimitLine::kNothing) continue;
+    const LimitSetting* setting = kind == LimitLine::kSetting ? FindLimit(key) : nullptr;
+    if (setting == nullptr || !ParseLimit(*setting, value, limits)) {
+      unread.push_back("line " + std::to_string(number) + ": " + *line);
+    }
+  }
+  return limits;
+}
+
+}  // namespace tellarium
