@@ -29,6 +29,7 @@ enum LoginSubstate : int16_t {
   kPasswordEntry = 1,    // the password prompt is shown
   kLoginLineTaken = 2,   // a typed line went to the login
   kDuplicateClosed = 4,  // refused as a duplicate, its connection closing
+  kLoginTimedOut = 5,    // not logged in in time, its connection closing
 };
 
 // Substates of a chat user (kChatUser): where it is, or why it is leaving.

@@ -145,6 +145,7 @@ void Greet(Server& server, int16_t line) {
   // The line is marked before anything is sent: a connection that fails
   // while greeted is logged off at once and must stay free.
   server.MarkLoggingIn(line);
+  server.StartLoginClock(line);
   ReplyOption(server, line, tntlib::tntWILL, tntlib::tntEcho);
   ReplyOption(server, line, tntlib::tntWILL, tntlib::tntSuppressGoAhead);
   if (server.Connected(line)) server.PortControl(line).SendCmd(0, kGreetingOption, kGreetingSubnegotiation, kNoDataTag);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -143,6 +144,7 @@ class Server : public ServerTables {
   // core/system_log.cpp: an entry in the rolling system log; anal -1 stores
   // `a` as it is.
   void SysLog(int16_t anal, std::string_view a);
+  void SysLogStamped(std::string_view a);  // "12-06-2026 1:05 PM text": of no caller
   void LoadSystemLog(const ErrorTrap& trap);
   void ResetSystemLog();  // empty, and no file until the next entry
 
@@ -195,12 +197,17 @@ class Server : public ServerTables {
 
   // session/timers.cpp: switching on a timer that is on leaves its countdown running.
   // SIDTime (station identification) has no interval, so it raises nothing.
-  enum class SessionTimer : uint32_t { OnlineTimer = 1, TimeoutTimer = 2, SIDTime = 3 };
+  enum class SessionTimer : uint32_t { OnlineTimer = 1, TimeoutTimer = 2, SIDTime = 3, LoginTimer = 4 };
   void EnableTimer(SessionTimer timer, bool enabled);
   bool TimerEnabled(SessionTimer timer) const;
   void OnlineTimerTick();   // new day; minutes online; marks lines whose time is up
   void TimeoutTimerTick();  // new day; logs marked lines off; switches itself off
   void TmeOut(int16_t line);
+  // session/defences.cpp: a caller who has not logged in within the time
+  // limits.conf allows is cut off; each defence's system-log entry.
+  void StartLoginClock(int16_t line);
+  void LoginTimerTick();
+  void LogDefence(const std::string& address, std::string_view kind, const std::string& entry);
   void RememberStartDay();  // the day both new-day checks start from
 
   // session/email.cpp, session/message_slots.cpp
@@ -260,6 +267,8 @@ class Server : public ServerTables {
   NotCopied<CloseTimerWindow> closeTimers_;
   NotCopied<SessionTimerWindow> sessionTimers_;
   StatusView* statusView_ = nullptr;
+  // When each defence last wrote to the system log for an address (kind, address).
+  std::map<std::pair<std::string, std::string>, int64_t> defenceLoggedMs_;
 };
 
 }  // namespace tellarium

@@ -103,6 +103,7 @@ struct LineConnection {
   std::array<uint8_t, 256> optionsSent{};  // what was last sent about each option
   int16_t statusBeforePairing = 0;         // restored when an operator's pairing ends
   int16_t substateBeforePairing = 0;
+  int64_t loginDeadlineMs = 0;             // when a caller not logged in is cut off; 0: never
 };
 
 // One member account (the current account buffer); record 1 of its file.

@@ -15,11 +15,16 @@
 namespace tellarium {
 namespace {
 
+// "12-06-2026 1:05 PM "
+std::string LogStamp(Server& server) {
+  const std::tm now = platform::LocalNow();
+  return DateText(now) + " " + server.tme(TimeText(now).substr(0, 5)) + " ";
+}
+
 // "12-06-2026 1:05 PM Max:012 - text", or the text as it is for anal -1.
 std::string SystemLogEntry(Server& server, int16_t anal, std::string_view a) {
   if (anal == -1) return std::string(a);
-  const std::tm now = platform::LocalNow();
-  std::string entry = DateText(now) + " " + server.tme(TimeText(now).substr(0, 5)) + " " + server.LogId(anal) + " - ";
+  std::string entry = LogStamp(server) + server.LogId(anal) + " - ";
   entry.append(a);
   return entry;
 }
@@ -61,6 +66,12 @@ void Server::SysLog(int16_t anal, std::string_view a) {
   trap([&] { entry = SystemLogEntry(*this, anal, a); });
   trap([&] { StoreLogEntry(*this, std::move(entry)); });
   trap([&] { WriteSystemLogFile(*this); });
+}
+
+void Server::SysLogStamped(std::string_view a) {
+  std::string stamp;
+  Trap("SysLog")([&] { stamp = LogStamp(*this); });
+  SysLog(-1, stamp + std::string(a));
 }
 
 void Server::ResetSystemLog() {

@@ -13,12 +13,13 @@ namespace {
 
 using SessionTimer = Server::SessionTimer;
 
-constexpr std::size_t kSessionTimerSlots = 4;  // indexed by SessionTimer
+constexpr std::size_t kSessionTimerSlots = 5;  // indexed by SessionTimer
 constexpr uint32_t kNoInterval = 0;
 uint32_t IntervalMs(SessionTimer timer) {
   switch (timer) {
     case SessionTimer::OnlineTimer: return 60'000;
     case SessionTimer::TimeoutTimer: return 30'000;
+    case SessionTimer::LoginTimer: return 1'000;
     case SessionTimer::SIDTime: return kNoInterval;
   }
   return kNoInterval;
@@ -97,6 +98,7 @@ struct Server::SessionTimerWindow final : platform::MessageTarget {
       case SessionTimer::OnlineTimer: server.Trap("OnlineTimer")([&] { server.OnlineTimerTick(); }); break;
       case SessionTimer::TimeoutTimer: server.Trap("TimeoutTimer")([&] { server.TimeoutTimerTick(); }); break;
       case SessionTimer::SIDTime: server.StationID(); break;
+      case SessionTimer::LoginTimer: server.Trap("LoginTimer")([&] { server.LoginTimerTick(); }); break;
     }
   }
   Server& server;

@@ -117,5 +117,19 @@ TEST_F(LimitsFile, AreReadAtStartAndUnreadLinesNamed) {
                                             "limits.conf line 5: bogus\r\nIts default is kept.\r\n");
 }
 
+// A defence writes to the system log at most once a minute per address and kind.
+TEST_F(LimitsFile, DefenceEntriesAreKeptToOneAMinutePerAddressAndKind) {
+  const auto entries = [&] {
+    return std::vector<std::string>(server.systemLog.begin(), server.systemLog.begin() + server.logCount);
+  };
+  for (const char* address : {"10.0.0.1", "10.0.0.1", "10.0.0.2"}) server.LogDefence(address, "test", address);
+  server.LogDefence("10.0.0.1", "other", "other");
+  Advance(60'000);
+  server.LogDefence("10.0.0.1", "test", "again");
+  ASSERT_EQ(entries().size(), 4u);
+  EXPECT_EQ(entries()[0].substr(entries()[0].size() - 8), "10.0.0.1");
+  EXPECT_TRUE(entries()[1].ends_with("10.0.0.2") && entries()[2].ends_with("other") && entries()[3].ends_with("again"));
+}
+
 }  // namespace
 }  // namespace tellarium
