@@ -26,11 +26,10 @@ void CutOffLogin(Server& server, int16_t line) {
 
 void Server::StartLoginClock(int16_t line) {
   ConnectionAt(line).loginDeadlineMs = NowMs() + int64_t{limits.loginTimeoutS} * 1000;
-  if (!TimerEnabled(SessionTimer::LoginTimer)) EnableTimer(SessionTimer::LoginTimer, true);
+  EnableTimer(SessionTimer::LoginTimer, true);  // a timer already running is left as it is
 }
 
-// Runs while some caller has not logged in; lgoff lets events run, so each
-// line is looked at afresh.
+// Runs while some caller has not logged in.
 void Server::LoginTimerTick() {
   const ErrorTrap trap = Trap("LoginTimer");
   bool waiting = false;
