@@ -1,9 +1,9 @@
 #include "admin/record_fields.h"
 
 #include <algorithm>
-#include <charconv>
 #include <ostream>
 
+#include "server/core/number_text.h"
 #include "server/core/record_file.h"
 
 namespace tellarium::admin {
@@ -57,14 +57,12 @@ std::string CheckedText(const std::string& field, std::string_view value, std::s
 
 int64_t CheckedNumber(const std::string& field, std::string_view value, int64_t typeLow, int64_t typeHigh) {
   const NumberRange range = StatedRange(BaseName(field)).value_or(NumberRange{typeLow, typeHigh});
-  int64_t number = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-  if (value.empty() || error != std::errc{} || end != value.data() + value.size() || number < range.low ||
-      number > range.high) {
+  const std::optional<int64_t> number = WholeNumberIn(value, range.low, range.high);
+  if (!number) {
     throw AdminError(field + " takes a whole number from " + std::to_string(range.low) + " to " +
                      std::to_string(range.high) + ", not \"" + std::string(value) + "\".");
   }
-  return number;
+  return *number;
 }
 
 bool CheckedFlag(const std::string& field, std::string_view value) {

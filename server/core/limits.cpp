@@ -3,9 +3,9 @@
 #include <arpa/inet.h>
 
 #include <array>
-#include <charconv>
 #include <optional>
 
+#include "server/core/number_text.h"
 #include "server/core/record_file.h"
 
 namespace tellarium {
@@ -59,14 +59,9 @@ const LimitSetting* FindLimit(std::string_view key) {
 
 bool ParseLimit(const LimitSetting& setting, std::string_view value, Limits& limits) {
   if (setting.number == nullptr) return ParseAddresses(value, limits.exempt);
-  int32_t number = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-  if (value.empty() || error != std::errc{} || end != value.data() + value.size() || number < setting.low ||
-      number > setting.high) {
-    return false;
-  }
-  limits.*setting.number = number;
-  return true;
+  const std::optional<int64_t> number = WholeNumberIn(value, setting.low, setting.high);
+  if (number) limits.*setting.number = static_cast<int32_t>(*number);
+  return number.has_value();
 }
 
 std::string ShowLimit(const LimitSetting& setting, const Limits& limits) {

@@ -1,5 +1,6 @@
 #include "server/core/number_text.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -23,6 +24,15 @@ std::string SignedNumberText(double value) {
   std::string text = NumberText(value);
   if (text[0] != '-') text.insert(0, " ");
   return text;
+}
+
+std::optional<int64_t> WholeNumberIn(std::string_view text, int64_t low, int64_t high) {
+  int64_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || number < low || number > high) {
+    return std::nullopt;
+  }
+  return number;
 }
 
 }  // namespace tellarium
