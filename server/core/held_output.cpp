@@ -32,10 +32,6 @@ void HeldOutput::Append(std::string formatted) {
   carried_ = std::move(after);
   bytes_ += message.size();
   messages_.push_back(std::move(message));
-  while (bytes_ > kCapacityBytes && messages_.size() > 1) {
-    bytes_ -= messages_.front().size();
-    messages_.pop_front();
-  }
   if (whenHolding_) whenHolding_();
 }
 

@@ -15,10 +15,10 @@ class HeldOutput {
  public:
   // Ends a message before it is formatted for its output mode.
   static constexpr char kEndMark = '\xFF';
-  // Held output beyond this is made room for by dropping the oldest whole
-  // messages: a caller who never stops typing cannot make the server hold
-  // without end. Far above what a busy channel sends in minutes.
-  static constexpr std::size_t kCapacityBytes = 256 * 1024;
+  // Held output past this goes out even while its caller types: a caller
+  // who never stops typing cannot make the server hold without end. Far above
+  // what a busy channel sends in minutes.
+  static constexpr std::size_t kTypingBoundBytes = 256 * 1024;
 
   // `text` followed by kEndMark, with room for what formatting and release
   // add: one buffer carries the message from the formatter out to the line.

@@ -18,7 +18,8 @@ constexpr std::array<LimitSetting, 8> kSettings{{
     {"failed_logins_to_block", &Limits::failedLoginsToBlock, 1, 10000},
     {"block_minutes", &Limits::blockMinutes, 1, 10080},
     {"account_failures_to_slow", &Limits::accountFailuresToSlow, 1, 10000},
-    {"output_bound_kib", &Limits::outputBoundKib, 64, 1048576},
+    // The control holds at most 4 MiB unsent: past that a send is refused.
+    {"output_bound_kib", &Limits::outputBoundKib, 64, 4096},
     {"exempt", nullptr, 0, 0},
 }};
 

@@ -13,6 +13,7 @@
 namespace tellarium {
 
 inline constexpr char kLimitsFile[] = "limits.conf";
+inline constexpr int64_t kKib = 1024;
 
 struct Limits {
   int32_t linesPerAddress = 3;

@@ -50,13 +50,15 @@ class Marked {
   bool& flag_;
 };
 
-// Held output goes to chat users who are not typing, to links and to lines in
-// a terminal (which drop it), unless a release for the line is under way.
+// Held output goes to chat users who are not typing (or who hold so much that
+// it goes even so), to links and to lines in a terminal (which drop it),
+// unless a release for the line is under way.
 bool Releasable(const Server& server, int16_t l) {
   const auto i = static_cast<std::size_t>(l);
   const int16_t status = server.lines[i].status;
-  return server.heldOutput[i].HasMessage() && !server.connections[i].releasing && status >= kChatUser &&
-         !(server.typing[i] && status < kDDialLink);
+  const HeldOutput& held = server.heldOutput[i];
+  return held.HasMessage() && !server.connections[i].releasing && status >= kChatUser &&
+         !(server.typing[i] && status < kDDialLink && held.Bytes() < HeldOutput::kTypingBoundBytes);
 }
 
 void ReleaseHeld(Server& server, int16_t l) {
@@ -77,8 +79,8 @@ void ReleaseHeld(Server& server, int16_t l) {
     }
     if (!server.Connected(l)) return;
     sent += messages.size();
-    if (line.status == kChatUser) server.PortControl(l).Send(server.caret(std::move(messages)));
-    if (line.status == kDDialLink) server.PortControl(l).Send(std::move(messages));
+    if (line.status == kChatUser) server.Transmit(l, server.caret(std::move(messages)));
+    if (line.status == kDDialLink) server.Transmit(l, std::move(messages));
   }
 }
 
@@ -118,7 +120,7 @@ void Server::send(int16_t l, int16_t cmode, std::string dat) {
     platform::Pump();
     dat = FormatOutput(l, cmode, std::move(dat));
     if (LineAt(l).lineType == kTelnetLine) dat = caret(std::move(dat));
-    if (Connected(l)) PortControl(l).Send(std::move(dat));
+    Transmit(l, std::move(dat));
   });
 }
 

@@ -49,6 +49,7 @@ struct PortEvents final : TelnetControlEvents {
   }
   void OnRecv(int16_t index, const std::string& data) override { server.OnPortRecv(index, data); }
   void OnException(int16_t index, int16_t, const std::string& text) override { server.OnPortException(index, text); }
+  void OnSend(int16_t index, int32_t dataTag) override { server.OnPortSent(index, dataTag); }
   Server& server;
 };
 
@@ -132,6 +133,8 @@ void ClearConnectionState(Server& server, int16_t line) {
   connection.optionsSent.fill(0);
   connection.afterBareCr = connection.echoRefused = false;
   connection.keySequence = {};
+  connection.refused = connection.answeringLate = false;
+  connection.unsentBytes = connection.lateAnswerDueMs = 0;
   const auto i = static_cast<std::size_t>(line);
   server.receiveBuffer[i].clear();
   server.inputLine[i].clear();
@@ -274,8 +277,17 @@ bool Server::Connected(int16_t l) {
 // While a line's connection is closing its input is dropped.
 bool Server::Closing(int16_t line) { return controls_ && PortControl(line).State() == tntlib::tntClosing; }
 
-void Server::SendDirect(int16_t l, const std::string& text) {
-  if (!text.empty() && Connected(l)) PortControl(l).Send(text);
+void Server::SendDirect(int16_t l, const std::string& text) { Transmit(l, text); }
+
+// Each send is tagged with its size, so that its completion notice tells how
+// much has left. A send the control cannot take stays counted: its bytes are lost.
+void Server::Transmit(int16_t l, std::string data) {
+  if (data.empty() || !Connected(l)) return;
+  LineConnection& connection = ConnectionAt(l);
+  const auto size = static_cast<int32_t>(data.size());
+  connection.unsentBytes += size;
+  PortControl(l).Send(std::move(data), size);
+  if (connection.unsentBytes > int64_t{limits.outputBoundKib} * kKib && Connected(l)) CutOffReader(l);
 }
 
 void Server::MarkLoggingIn(int16_t line) {
@@ -326,11 +338,14 @@ void Server::OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, con
   Trap("Port Connect")([&] {
     LineState& line = LineAt(Index);
     LineConnection& connection = ConnectionAt(Index);
-    line.remoteAddress = sRemoteDotAddr;
-    connection.sessionAddress = sSessionDotAddr;
     ++connection.serial;
     ClearConnectionState(*this, Index);
-    if (line.status == kOutdial && line.substate == kOutdialPending) {
+    const bool outdial = line.status == kOutdial && line.substate == kOutdialPending;
+    if (!outdial && RefusedAtConnect(Index, sRemoteDotAddr)) return;
+    line.remoteAddress = sRemoteDotAddr;
+    connection.callerAddress = outdial ? "" : sRemoteDotAddr;
+    connection.sessionAddress = sSessionDotAddr;
+    if (outdial) {
       CompleteOutdial(*this, Index);
     } else {
       Greet(*this, Index);
@@ -353,7 +368,7 @@ void Server::OnPortException(int16_t Index, const std::string& text) {
 // remember them until its logoff.
 void Server::OnPortCmd(int16_t Index, int16_t nCommand, int16_t nOption) {
   Trap("Port Cmd")([&] {
-    LineAt(Index);
+    if (ConnectionAt(Index).refused) return;
     switch (nCommand) {
       case tntlib::tntDO: AnswerDo(*this, Index, nOption); break;
       case tntlib::tntWILL: AnswerWill(*this, Index, nOption); break;

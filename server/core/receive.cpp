@@ -95,7 +95,7 @@ bool RelayTerminal(Server& server, int16_t line, const std::string& data) {
   if (userSide && data.size() == 1 && data[0] == kGrave) {
     ExitTerminal(server, line);
   } else if (!data.empty()) {
-    if (server.Connected(paired)) server.PortControl(paired).Send(data);
+    server.Transmit(paired, data);
   } else if (userSide && pairing) {
     EndPairing(server, paired);  // the operator hung up: the paired line goes back
     server.lgoff(line);
@@ -368,12 +368,15 @@ void AssembleLinkLine(Server& server, int16_t line, const std::string& piece) {
 void Server::OnPortRecv(int16_t Index, const std::string& received) {
   Trap("Port Recv")([&] {
     LineConnection& connection = ConnectionAt(Index);  // a line outside the table ends here
+    if (connection.refused) return;
     RaisePlantedFault(FaultPoint::kReceive, received);
     const auto i = static_cast<std::size_t>(Index);
     // A line being closed takes no more input: a line typed during the close
     // would otherwise start another login or reach the chat. Its close notice
     // (empty data) still ends the session.
     if (!received.empty() && Closing(Index)) return;
+    // Nor does a line whose failed login waits for its answer.
+    if (!received.empty() && connection.lateAnswerDueMs != 0) return;
     RestartLoginIfAsked(*this, Index);
     if (RelayTerminal(*this, Index, received)) return;
     if (received.empty()) {

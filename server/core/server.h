@@ -14,6 +14,7 @@
 
 #include "platform/automation.h"
 #include "platform/loop.h"
+#include "server/core/abuse_watch.h"
 #include "server/core/error_trap.h"
 #include "server/core/line_codes.h"
 #include "server/core/not_copied.h"
@@ -119,6 +120,9 @@ class Server : public ServerTables {
   bool Connected(int16_t l);  // the line's control is in state tntConnected
   bool Closing(int16_t line);
   void SendDirect(int16_t l, const std::string& text);  // as it is, when connected
+  // Every byte for a line leaves here: a peer that lets more than
+  // output_bound_kib pile up unsent is cut off.
+  void Transmit(int16_t l, std::string data);
   void MarkLoggingIn(int16_t line);
   void AnnounceNewCaller(int16_t line);
   void OnListenerAccept(int32_t nNewSession);
@@ -188,7 +192,7 @@ class Server : public ServerTables {
   // Closes the connection once what is queued has gone out; a peer that
   // reads nothing is cut off after kCloseGraceMs.
   static constexpr uint32_t kCloseGraceMs = 5000;
-  void CloseConnection(int16_t line);
+  void CloseConnection(int16_t line, uint32_t graceMs = kCloseGraceMs);
   bool LoggingOff(int16_t line);
   void Loginout(int16_t li, int16_t md);
   static bool MemberAccount(const FixedText<3>& account);  // "000" or a positive number
@@ -203,10 +207,17 @@ class Server : public ServerTables {
   void OnlineTimerTick();   // new day; minutes online; marks lines whose time is up
   void TimeoutTimerTick();  // new day; logs marked lines off; switches itself off
   void TmeOut(int16_t line);
-  // session/defences.cpp: a caller who has not logged in within the time
-  // limits.conf allows is cut off; each defence's system-log entry.
+  // session/defences.cpp: the defences of limits.conf. A caller turned away
+  // at connect takes no line; a caller who has not logged in in time, or
+  // whose peer does not read, is cut off; failed logins block their address
+  // and slow their account. Each defence writes a system-log entry.
+  bool RefusedAtConnect(int16_t line, const std::string& address);
   void StartLoginClock(int16_t line);
-  void LoginTimerTick();
+  // Counts a failed login; true when its answer waits (the line is parked).
+  bool FailedLoginWaits(int16_t line, const std::string& account);
+  void LoginTimerTick();  // time-outs and waited answers
+  void CutOffReader(int16_t line);
+  void OnPortSent(int16_t line, int32_t bytes);
   void LogDefence(const std::string& address, std::string_view kind, const std::string& entry);
   void RememberStartDay();  // the day both new-day checks start from
 
@@ -269,6 +280,7 @@ class Server : public ServerTables {
   StatusView* statusView_ = nullptr;
   // When each defence last wrote to the system log for an address (kind, address).
   std::map<std::pair<std::string, std::string>, int64_t> defenceLoggedMs_;
+  AbuseWatch abuseWatch_;
 };
 
 }  // namespace tellarium

@@ -104,6 +104,12 @@ struct LineConnection {
   int16_t statusBeforePairing = 0;         // restored when an operator's pairing ends
   int16_t substateBeforePairing = 0;
   int64_t loginDeadlineMs = 0;             // when a caller not logged in is cut off; 0: never
+  // The defences of limits.conf.
+  std::string callerAddress;    // whole; empty for the station's own outdial
+  bool refused = false;         // turned away at connect: nothing it sends is taken
+  int64_t unsentBytes = 0;      // handed to the control and not yet written
+  int64_t lateAnswerDueMs = 0;  // a failed login waits for its answer until then; 0: none
+  bool answeringLate = false;   // the waited answer is being given
 };
 
 // One member account (the current account buffer); record 1 of its file.

@@ -112,8 +112,8 @@ bool TelnetControl::SendCmd(int16_t command, int16_t option, const std::string& 
   return IsTrue(Call(tntlib::kDispSendCmd, args));
 }
 
-bool TelnetControl::Send(std::string data) {
-  std::array<Variant, 1> args{Variant::Text(std::move(data))};
+bool TelnetControl::Send(std::string data, int32_t data_tag) {
+  std::array<Variant, 2> args{Variant::Text(std::move(data)), Variant::Int32(data_tag)};
   return IsTrue(Call(tntlib::kDispSend, args));
 }
 

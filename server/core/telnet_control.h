@@ -57,8 +57,8 @@ class TelnetControl final : public platform::EventSink {
   bool Listen(int32_t time_out_seconds);
   // Empty `sub_option` sends the plain command; other text a subnegotiation.
   bool SendCmd(int16_t command, int16_t option, const std::string& sub_option, int32_t data_tag);
-  // Sends text with data tag 0.
-  bool Send(std::string data);
+  // The control's OnSend tells `data_tag` once `data` has been written.
+  bool Send(std::string data, int32_t data_tag = 0);
 
   void OnEvent(int32_t dispatch_id, std::span<platform::Variant> args) override;
 

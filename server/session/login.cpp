@@ -137,35 +137,62 @@ void RefuseDuplicate(Server& server, int16_t line, int16_t other, const std::str
   server.CloseConnection(line);
 }
 
-// Makes the line a member or a guest by the account and password typed.
-// False when the login ends here: the account is in use on another line.
-bool IdentifyCaller(Server& server, int16_t line, const std::string& accountText, const std::string& password) {
+// What the account and password typed make of the caller.
+enum class LoginVerdict { kMember, kGuestEntry, kInvalidAccount, kWrongPassword };
+
+struct IdentifiedLogin {
   UserRecord account;
+  LoginVerdict verdict = LoginVerdict::kInvalidAccount;
+};
+
+IdentifiedLogin IdentifyLogin(Server& server, const TypedLogin& typed) {
+  IdentifiedLogin login;
   {
     const SharedBufferHold hold;
     // Cleared first, so an account file that cannot be read never passes
     // for the account read before it.
     server.currentAccount.flags[kFlagInUse] = false;
-    server.uread(Server::AccountNumber(accountText));
-    account = server.currentAccount;
+    server.uread(Server::AccountNumber(typed.account));
+    login.account = server.currentAccount;
   }
-  if (!account.flags[kFlagInUse]) {
-    server.send(line, kNoticeMode, "Invalid Account" + server.lineBreak);
-    MakeGuest(server, line);
-    return true;
-  }
+  if (!login.account.flags[kFlagInUse]) return login;
   // The guest mark is no account a caller may type.
-  if (password.empty() || password == kEmptyPassword || accountText == kGuestAccount ||
-      !SameIgnoringCase(account.password.Trimmed(), password)) {
-    MakeGuest(server, line);
-    return true;
+  if (typed.password.empty() || typed.password == kEmptyPassword || typed.account == kGuestAccount) {
+    login.verdict = LoginVerdict::kGuestEntry;
+  } else {
+    const bool matches = SameIgnoringCase(login.account.password.Trimmed(), typed.password);
+    login.verdict = matches ? LoginVerdict::kMember : LoginVerdict::kWrongPassword;
+  }
+  return login;
+}
+
+// An attempt on a member account, typed as its three digits; other text at
+// the prompt (a name, a greeting) is a guest's entry.
+bool IsFailedLogin(const TypedLogin& typed, LoginVerdict verdict) {
+  const bool attempt = typed.account.size() == 3 && std::all_of(typed.account.begin(), typed.account.end(), [](char c) {
+                         return std::isdigit(static_cast<unsigned char>(c)) != 0;
+                       });
+  return attempt && (verdict == LoginVerdict::kInvalidAccount || verdict == LoginVerdict::kWrongPassword);
+}
+
+// Makes the line a member or a guest by the verdict on what was typed.
+// False when the login ends here: the account is in use on another line.
+bool AdmitAsIdentified(Server& server, int16_t line, const std::string& accountText, const IdentifiedLogin& login) {
+  switch (login.verdict) {
+    case LoginVerdict::kInvalidAccount:
+      server.send(line, kNoticeMode, "Invalid Account" + server.lineBreak);
+      MakeGuest(server, line);
+      return true;
+    case LoginVerdict::kGuestEntry:
+    case LoginVerdict::kWrongPassword: MakeGuest(server, line); return true;
+    case LoginVerdict::kMember: break;
   }
   const int16_t other = LineWithAccount(server, line, accountText);
   if (other >= 0) {
     RefuseDuplicate(server, line, other, accountText);
     return false;
   }
-  TakeAccount(server, line, accountText, account);
+  TakeAccount(server, line, accountText, login.account);
   return true;
 }
 
@@ -313,8 +340,17 @@ void Server::LoginControl(int16_t Index) {
   heldOutput[i].Clear();
   typing[i] = false;
   const TypedLogin typed = SplitLogin(inputLine[i]);
+  IdentifiedLogin login;
+  bool judged = false;
+  bool waits = false;
+  trap([&] {
+    login = IdentifyLogin(*this, typed);
+    judged = true;
+    waits = IsFailedLogin(typed, login.verdict) && FailedLoginWaits(Index, typed.account);
+  });
+  if (waits) return;  // answered when its wait is over
   bool identified = true;
-  trap([&] { identified = IdentifyCaller(*this, Index, typed.account, typed.password); });
+  if (judged) trap([&] { identified = AdmitAsIdentified(*this, Index, typed.account, login); });
   if (!identified) return;
   send(Index, kRawMode, lineBreak + lineBreak + lineBreak);
   inputLine[i].clear();

@@ -185,11 +185,11 @@ void Server::ResetLine(int16_t line) {
 // them away. The grace is bounded: a close still under way after
 // kCloseGraceMs (a peer that reads nothing) is aborted, so the line is free
 // again within that time.
-void Server::CloseConnection(int16_t line) {
+void Server::CloseConnection(int16_t line, uint32_t graceMs) {
   if (!Connected(line)) return;
   PortControl(line).Close(false);
   CloseTimerWindow& timers = closeTimers_.GetOrEmplace(*this);
-  platform::SetTimer(timers.target_id(), static_cast<uint32_t>(line), kCloseGraceMs);
+  platform::SetTimer(timers.target_id(), static_cast<uint32_t>(line), graceMs);
 }
 
 }  // namespace tellarium

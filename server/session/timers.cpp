@@ -19,7 +19,7 @@ uint32_t IntervalMs(SessionTimer timer) {
   switch (timer) {
     case SessionTimer::OnlineTimer: return 60'000;
     case SessionTimer::TimeoutTimer: return 30'000;
-    case SessionTimer::LoginTimer: return 1'000;
+    case SessionTimer::LoginTimer: return 250;  // a waited answer is given within a quarter second
     case SessionTimer::SIDTime: return kNoInterval;
   }
   return kNoInterval;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <tuple>
 
+#include "server/core/abuse_watch.h"
 #include "server/core/dates.h"
 #include "server/core/field_codec.h"
 #include "server/core/record_layouts.h"
@@ -129,6 +130,28 @@ TEST_F(LimitsFile, DefenceEntriesAreKeptToOneAMinutePerAddressAndKind) {
   ASSERT_EQ(entries().size(), 4u);
   EXPECT_EQ(entries()[0].substr(entries()[0].size() - 8), "10.0.0.1");
   EXPECT_TRUE(entries()[1].ends_with("10.0.0.2") && entries()[2].ends_with("other") && entries()[3].ends_with("again"));
+}
+
+// An account's failures past the allowed wait 1 s, doubling up to 30 s; an
+// address is blocked by its fifth; each starts afresh when its window is over.
+TEST(AbuseWatch, SlowsAccountsAndBlocksAddressesWithinTheirWindows) {
+  Limits limits;
+  AbuseWatch watch;
+  std::vector<int64_t> delays;
+  for (int64_t t = 0; t < 17; ++t) {
+    delays.push_back(watch.NoteFailedLogin(limits, "10.0.0." + std::to_string(t), "000", t).answerDelayMs);
+  }
+  EXPECT_EQ(delays, (std::vector<int64_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+  EXPECT_EQ(watch.NoteFailedLogin(limits, "10.0.0.1", "000", 600'017).answerDelayMs, 0);
+  std::vector<bool> blocks;
+  for (int64_t t = 0; t < 5; ++t) blocks.push_back(watch.NoteFailedLogin(limits, "10.0.1.1", "001", t).blocksAddress);
+  EXPECT_EQ(blocks, (std::vector<bool>{false, false, false, false, true}));
+  EXPECT_EQ(watch.Screen(limits, "10.0.1.1", 0, 15 * 60'000 + 3), Refusal::kBlocked);
+  EXPECT_EQ(watch.Screen(limits, "10.0.1.1", 0, 15 * 60'000 + 4), Refusal::kNone);
+  EXPECT_EQ(watch.Screen(limits, "10.0.1.1", 3, 15 * 60'000 + 5), Refusal::kTooManyLines);
+  for (int64_t t = 0; t < 10; ++t) EXPECT_EQ(watch.Screen(limits, "10.0.2.1", 0, t), Refusal::kNone);
+  EXPECT_EQ(watch.Screen(limits, "10.0.2.1", 0, 9'999), Refusal::kTooManyConnections);
+  EXPECT_EQ(watch.Screen(limits, "127.0.0.1", 31, 0), Refusal::kNone);
 }
 
 }  // namespace
