@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/loop.h"
 #include "server/core/dates.h"
+#include "server/core/number_text.h"
 #include "server/core/record_layouts.h"
 #include "server/core/server.h"
 #include "server/core/text_fields.h"
@@ -169,9 +170,7 @@ IdentifiedLogin IdentifyLogin(Server& server, const TypedLogin& typed) {
 // An attempt on a member account, typed as its three digits; other text at
 // the prompt (a name, a greeting) is a guest's entry.
 bool IsFailedLogin(const TypedLogin& typed, LoginVerdict verdict) {
-  const bool attempt = typed.account.size() == 3 && std::all_of(typed.account.begin(), typed.account.end(), [](char c) {
-                         return std::isdigit(static_cast<unsigned char>(c)) != 0;
-                       });
+  const bool attempt = typed.account.size() == 3 && WholeNumberIn(typed.account, 0, 999).has_value();
   return attempt && (verdict == LoginVerdict::kInvalidAccount || verdict == LoginVerdict::kWrongPassword);
 }
 
