@@ -191,6 +191,7 @@ TEST_F(Session, MarkedLinesGoThirtySecondsAfterTheFirstNotice) {
 // All a line holds goes in one send, none to a typist; a byte 255 typed inside
 // a message does not split it. What is held while a release lets events run
 // follows it at once; past the bound the rest waits for the next release.
+// A typist is held for only so much.
 TEST_F(Session, HeldOutputGoesOutWholeInOneSend) {
   for (int16_t l : {1, 2}) Place(l, kChatUser);
   Place(3, kDDialLink);
@@ -215,6 +216,13 @@ TEST_F(Session, HeldOutputGoesOutWholeInOneSend) {
     server.BOut();
     EXPECT_EQ(Port(1).TakeSent().size(), bytes);
   }
+  // A typist is sent what passes 256 KiB held, one release's worth.
+  server.heldOutput[2].Clear();
+  for (int n = 0; n < 7; ++n) {
+    server.heldOutput[2].Append(std::string(40'000, 'y') + kEnd);
+    server.BOut();
+  }
+  EXPECT_EQ(Port(2).TakeSent().size(), 80'004u);
 }
 
 }  // namespace
