@@ -1,8 +1,6 @@
 // limits: the station's defences against abuse, in limits.conf (a text file
 // of "key = value" lines; a change rewrites the one line of its key).
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <ostream>
 
@@ -48,12 +46,11 @@ void WriteLimit(const LimitSetting& setting, const std::string& value) {
     replaced = replaced || ofKey;
   }
   if (!replaced) lines.push_back(written);
-  const std::string temporary = std::string(kLimitsFile) + ".new";
-  std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-  for (const std::string& line : lines) file << line << '\n';
-  file.close();
-  if (!file || std::rename(temporary.c_str(), kLimitsFile) != 0) {
-    std::remove(temporary.c_str());
+  std::string text;
+  for (const std::string& line : lines) text.append(line).push_back('\n');
+  try {
+    ReplaceFile(kLimitsFile, text);
+  } catch (const RunTimeError&) {
     throw AdminError(std::string(kLimitsFile) + " cannot be written.");
   }
 }

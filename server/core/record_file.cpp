@@ -31,6 +31,18 @@ off_t RecordOffset(const DataFile& file, int32_t record) {
   return static_cast<off_t>(record - 1) * static_cast<off_t>(file.recordLength);
 }
 
+void WriteAt(const std::string& name, int openFlags, std::string_view data, off_t offset) {
+  FileDescriptor fd(::open(name.c_str(), openFlags | O_CLOEXEC, 0644));
+  if (fd.get() < 0) RaiseFromErrno(errno);
+  std::size_t put = 0;
+  while (put < data.size()) {
+    const ssize_t n = ::pwrite(fd.get(), data.data() + put, data.size() - put, offset + static_cast<off_t>(put));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) RaiseFromErrno(n < 0 ? errno : ENOSPC);
+    put += static_cast<std::size_t>(n);
+  }
+}
+
 }  // namespace
 
 bool FileExists(const std::string& name) {
@@ -61,14 +73,17 @@ std::string ReadRecord(const DataFile& file, int32_t record) {
 void WriteRecord(const DataFile& file, int32_t record, std::string_view data) {
   if (data.size() > file.recordLength) Raise(ErrorNumber::kBadRecordNumber);
   const off_t offset = RecordOffset(file, record);
-  FileDescriptor fd(::open(file.name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-  if (fd.get() < 0) RaiseFromErrno(errno);
-  std::size_t put = 0;
-  while (put < data.size()) {
-    const ssize_t n = ::pwrite(fd.get(), data.data() + put, data.size() - put, offset + static_cast<off_t>(put));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) RaiseFromErrno(n < 0 ? errno : ENOSPC);
-    put += static_cast<std::size_t>(n);
+  WriteAt(file.name, O_WRONLY | O_CREAT, data, offset);
+}
+
+void ReplaceFile(const std::string& name, std::string_view text) {
+  const std::string fresh = name + ".new";
+  try {
+    WriteAt(fresh, O_WRONLY | O_CREAT | O_TRUNC, text, 0);
+    if (::rename(fresh.c_str(), name.c_str()) != 0) RaiseFromErrno(errno);
+  } catch (...) {
+    ::unlink(fresh.c_str());
+    throw;
   }
 }
 

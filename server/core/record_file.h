@@ -29,6 +29,10 @@ std::string ReadRecord(const DataFile& file, int32_t record);
 // rest of the slot is left as it is.
 void WriteRecord(const DataFile& file, int32_t record, std::string_view data);
 
+// Writes `text` as the whole of the file: beside it first, then in its place,
+// so that a reader, or a process ended meanwhile, never finds it half written.
+void ReplaceFile(const std::string& name, std::string_view text);
+
 // Reads a text file line by line; a line ends at LF or CR LF, and the last
 // line needs no line end.
 class TextFileReader {

@@ -2,8 +2,6 @@
 // every entry, and its loading at start.
 #include <filesystem>
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
 #include <optional>
 
 #include "platform/clock.h"
@@ -50,12 +48,7 @@ void WriteSystemLogFile(const ServerTables& tables) {
   for (int position = 0; position < tables.logCount; ++position) {
     text.append(tables.systemLog[static_cast<std::size_t>(position)]).append("\r\n");
   }
-  errno = 0;
-  std::ofstream file(kSystemLogFile, std::ios::binary | std::ios::trunc);
-  if (!file) RaiseFromErrno(errno != 0 ? errno : EACCES);
-  file.write(text.data(), static_cast<std::streamsize>(text.size()));
-  file.close();
-  if (!file) RaiseFromErrno(errno != 0 ? errno : ENOSPC);
+  ReplaceFile(kSystemLogFile, text);
 }
 
 }  // namespace
