@@ -56,7 +56,7 @@ void WriteLimit(const LimitSetting& setting, const std::string& value) {
 }
 
 std::string RangeText(const LimitSetting& setting) {
-  if (setting.number == nullptr) return "addresses separated by commas";
+  if (setting.addresses != nullptr) return "addresses separated by commas";
   return "a whole number from " + std::to_string(setting.low) + " to " + std::to_string(setting.high);
 }
 

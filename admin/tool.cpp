@@ -49,8 +49,9 @@ constexpr Command kCommands[] = {
      "Shows the station's defences against abuse (limits.conf), one KEY=VALUE per line, or sets one:\n"
      "lines_per_address (1 to 31), connects_per_address (per 10 s, 1 to 10000), login_timeout_s (10 to\n"
      "86400), failed_logins_to_block (within 10 minutes, 1 to 10000), block_minutes (1 to 10080),\n"
-     "account_failures_to_slow (within 10 minutes, 1 to 10000), output_bound_kib (64 to 4096) and\n"
-     "exempt (addresses separated by commas, which no per-address defence applies to).\n",
+     "account_failures_to_slow (within 10 minutes, 1 to 10000), output_bound_kib (64 to 4096),\n"
+     "exempt (addresses separated by commas, which no per-address defence applies to) and proxy_from\n"
+     "(the proxies whose connections start with a header naming the caller's address).\n",
      LimitsCommand},
 };
 

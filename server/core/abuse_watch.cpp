@@ -35,7 +35,7 @@ int64_t AnswerDelayMs(int32_t failures, int32_t allowed) {
 }  // namespace
 
 bool AbuseWatch::Exempt(const Limits& limits, const std::string& address) {
-  return std::find(limits.exempt.begin(), limits.exempt.end(), address) != limits.exempt.end();
+  return IsListed(limits.exempt, address);
 }
 
 // A flood is turned away before anything else, without a word.

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -11,7 +12,7 @@
 namespace tellarium {
 namespace {
 
-constexpr std::array<LimitSetting, 8> kSettings{{
+constexpr std::array<LimitSetting, 9> kSettings{{
     {"lines_per_address", &Limits::linesPerAddress, 1, 31},
     {"connects_per_address", &Limits::connectsPerAddress, 1, 10000},
     {"login_timeout_s", &Limits::loginTimeoutS, 10, 86400},
@@ -20,7 +21,8 @@ constexpr std::array<LimitSetting, 8> kSettings{{
     {"account_failures_to_slow", &Limits::accountFailuresToSlow, 1, 10000},
     // The control holds at most 4 MiB unsent: past that a send is refused.
     {"output_bound_kib", &Limits::outputBoundKib, 64, 4096},
-    {"exempt", nullptr, 0, 0},
+    {"exempt", nullptr, 0, 0, &Limits::exempt},
+    {"proxy_from", nullptr, 0, 0, &Limits::proxyFrom},
 }};
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -29,18 +31,13 @@ std::string_view TrimBlanks(std::string_view text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-bool IsAddress(const std::string& text) {
-  unsigned char address[16];
-  return ::inet_pton(AF_INET, text.c_str(), address) == 1 || ::inet_pton(AF_INET6, text.c_str(), address) == 1;
-}
-
 // Addresses separated by commas or blanks; none at all is an empty list.
 bool ParseAddresses(std::string_view text, std::vector<std::string>& addresses) {
   std::vector<std::string> read;
   for (std::size_t start = 0; start < text.size();) {
     const std::size_t end = std::min(text.find_first_of(", ", start), text.size());
     if (end > start) read.emplace_back(text.substr(start, end - start));
-    if (end > start && !IsAddress(read.back())) return false;
+    if (end > start && AddressFamilyOf(read.back()) == 0) return false;
     start = end + 1;
   }
   addresses = std::move(read);
@@ -48,6 +45,18 @@ bool ParseAddresses(std::string_view text, std::vector<std::string>& addresses) 
 }
 
 }  // namespace
+
+bool IsListed(const std::vector<std::string>& addresses, const std::string& address) {
+  return std::find(addresses.begin(), addresses.end(), address) != addresses.end();
+}
+
+int AddressFamilyOf(const std::string& text) {
+  unsigned char address[16];
+  for (const int family : {AF_INET, AF_INET6}) {
+    if (::inet_pton(family, text.c_str(), address) == 1) return family;
+  }
+  return 0;
+}
 
 std::span<const LimitSetting> LimitSettings() { return kSettings; }
 
@@ -59,7 +68,7 @@ const LimitSetting* FindLimit(std::string_view key) {
 }
 
 bool ParseLimit(const LimitSetting& setting, std::string_view value, Limits& limits) {
-  if (setting.number == nullptr) return ParseAddresses(value, limits.exempt);
+  if (setting.addresses != nullptr) return ParseAddresses(value, limits.*setting.addresses);
   const std::optional<int64_t> number = WholeNumberIn(value, setting.low, setting.high);
   if (number) limits.*setting.number = static_cast<int32_t>(*number);
   return number.has_value();
@@ -68,7 +77,7 @@ bool ParseLimit(const LimitSetting& setting, std::string_view value, Limits& lim
 std::string ShowLimit(const LimitSetting& setting, const Limits& limits) {
   if (setting.number != nullptr) return std::to_string(limits.*setting.number);
   std::string list;
-  for (const std::string& address : limits.exempt) list += (list.empty() ? "" : ", ") + address;
+  for (const std::string& address : limits.*setting.addresses) list += (list.empty() ? "" : ", ") + address;
   return list;
 }
 

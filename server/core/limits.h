@@ -24,15 +24,17 @@ struct Limits {
   int32_t accountFailuresToSlow = 10;  // within 10 minutes
   int32_t outputBoundKib = 1024;
   std::vector<std::string> exempt{"127.0.0.1"};  // addresses no per-address defence applies to
+  // Proxies whose connections start with a header naming the caller's address.
+  std::vector<std::string> proxyFrom;
 };
 
-// One setting of the file: a number within its range, or (without a number
-// member) the list of exempt addresses.
+// One setting of the file: a number within its range, or a list of addresses.
 struct LimitSetting {
   std::string_view key;
   int32_t Limits::*number;
   int32_t low;
   int32_t high;
+  std::vector<std::string> Limits::*addresses = nullptr;
 };
 std::span<const LimitSetting> LimitSettings();
 
@@ -46,6 +48,11 @@ std::string ShowLimit(const LimitSetting& setting, const Limits& limits);
 enum class LimitLine { kNothing, kSetting, kUnreadable };
 LimitLine SplitLimitLine(std::string_view line, std::string_view& key, std::string_view& value);
 const LimitSetting* FindLimit(std::string_view key);
+
+bool IsListed(const std::vector<std::string>& addresses, const std::string& address);
+
+// AF_INET or AF_INET6 for an address in its usual text form; 0 for other text.
+int AddressFamilyOf(const std::string& text);
 
 // The settings of limits.conf in the working directory. Each line that cannot
 // be read is told in `unread` (its number and text); its setting keeps its default.

@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/loop.h"
+#include "server/core/proxy_header.h"
 #include "server/core/server.h"
 #include "telnetctl/korvatel.h"
 
@@ -135,6 +137,8 @@ void ClearConnectionState(Server& server, int16_t line) {
   connection.keySequence = {};
   connection.refused = connection.answeringLate = false;
   connection.unsentBytes = connection.lateAnswerDueMs = 0;
+  connection.awaitingProxyHeader = false;
+  connection.proxyHeader.clear();
   const auto i = static_cast<std::size_t>(line);
   server.receiveBuffer[i].clear();
   server.inputLine[i].clear();
@@ -340,17 +344,63 @@ void Server::OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, con
     LineConnection& connection = ConnectionAt(Index);
     ++connection.serial;
     ClearConnectionState(*this, Index);
-    const bool outdial = line.status == kOutdial && line.substate == kOutdialPending;
-    if (!outdial && RefusedAtConnect(Index, sRemoteDotAddr)) return;
-    line.remoteAddress = sRemoteDotAddr;
-    connection.callerAddress = outdial ? "" : sRemoteDotAddr;
     connection.sessionAddress = sSessionDotAddr;
-    if (outdial) {
+    if (line.status == kOutdial && line.substate == kOutdialPending) {
+      line.remoteAddress = sRemoteDotAddr;
+      connection.callerAddress.clear();
       CompleteOutdial(*this, Index);
+    } else if (IsListed(limits.proxyFrom, sRemoteDotAddr)) {
+      AwaitProxyHeader(Index, sRemoteDotAddr);
     } else {
-      Greet(*this, Index);
+      AdmitCaller(Index, sRemoteDotAddr, true);
     }
   });
+}
+
+void Server::AdmitCaller(int16_t line, const std::string& address, bool screened) {
+  if (screened && RefusedAtConnect(line, address)) return;
+  LineAt(line).remoteAddress = address;
+  ConnectionAt(line).callerAddress = address;
+  Greet(*this, line);
+}
+
+// The proxy's own address stands for the caller until the header names it;
+// a line still free counts toward no address's lines.
+void Server::AwaitProxyHeader(int16_t line, const std::string& proxy) {
+  LineConnection& connection = ConnectionAt(line);
+  connection.callerAddress = proxy;
+  connection.awaitingProxyHeader = true;
+  connection.loginDeadlineMs = platform::CurrentClock().MonotonicMs() + kProxyHeaderWaitMs;
+  EnableTimer(SessionTimer::LoginTimer, true);
+}
+
+// What follows the header is the caller's first input. "PROXY UNKNOWN" keeps
+// the proxy's address, which no per-address defence counts.
+void Server::TakeProxyHeader(int16_t line, const std::string& received) {
+  LineConnection& connection = ConnectionAt(line);
+  connection.proxyHeader += received;
+  const ProxyHeader header = ReadProxyHeader(connection.proxyHeader);
+  if (header.kind == ProxyHeaderKind::kIncomplete) return;
+  if (header.kind == ProxyHeaderKind::kMalformed) {
+    RefuseProxyHeader(line);
+    return;
+  }
+  const std::string rest = connection.proxyHeader.substr(header.length);
+  connection.awaitingProxyHeader = false;
+  connection.proxyHeader.clear();
+  const bool named = header.kind == ProxyHeaderKind::kCaller;
+  AdmitCaller(line, named ? header.callerAddress : connection.callerAddress, named);
+  if (!rest.empty() && Connected(line)) OnPortRecv(line, rest);
+}
+
+// No header, or not a well-formed one, in time: the connection goes at once.
+void Server::RefuseProxyHeader(int16_t line) {
+  LineConnection& connection = ConnectionAt(line);
+  LogDefence(connection.callerAddress, "proxy header",
+             "Refused " + connection.callerAddress + ": malformed proxy header.");
+  connection.awaitingProxyHeader = false;
+  connection.refused = true;
+  PortControl(line).Close(true);
 }
 
 // An outdial that cannot connect ends: its caller hears why, and the line,
@@ -368,7 +418,8 @@ void Server::OnPortException(int16_t Index, const std::string& text) {
 // remember them until its logoff.
 void Server::OnPortCmd(int16_t Index, int16_t nCommand, int16_t nOption) {
   Trap("Port Cmd")([&] {
-    if (ConnectionAt(Index).refused) return;
+    const LineConnection& connection = ConnectionAt(Index);
+    if (connection.refused || connection.awaitingProxyHeader) return;
     switch (nCommand) {
       case tntlib::tntDO: AnswerDo(*this, Index, nOption); break;
       case tntlib::tntWILL: AnswerWill(*this, Index, nOption); break;

@@ -369,6 +369,10 @@ void Server::OnPortRecv(int16_t Index, const std::string& received) {
   Trap("Port Recv")([&] {
     LineConnection& connection = ConnectionAt(Index);  // a line outside the table ends here
     if (connection.refused) return;
+    if (connection.awaitingProxyHeader) {
+      if (!received.empty()) TakeProxyHeader(Index, received);
+      return;
+    }
     RaisePlantedFault(FaultPoint::kReceive, received);
     const auto i = static_cast<std::size_t>(Index);
     // A line being closed takes no more input: a line typed during the close

@@ -129,6 +129,14 @@ class Server : public ServerTables {
   void OnLine0Accept(int32_t nNewSession);
   void OnPortConnect(int16_t Index, const std::string& sRemoteDotAddr, const std::string& sSessionDotAddr);
   void OnPortCmd(int16_t Index, int16_t nCommand, int16_t nOption);
+  // A caller is greeted once screened by its address (unless `screened` is
+  // false); behind a proxy of limits.conf's proxy_from, once the proxy's
+  // header has named it, within kProxyHeaderWaitMs.
+  static constexpr int64_t kProxyHeaderWaitMs = 2000;
+  void AdmitCaller(int16_t line, const std::string& address, bool screened);
+  void AwaitProxyHeader(int16_t line, const std::string& proxy);
+  void TakeProxyHeader(int16_t line, const std::string& received);
+  void RefuseProxyHeader(int16_t line);
   void OnPortException(int16_t Index, const std::string& text);
 
   // core/receive.cpp: a received piece of a line (empty: the connection closed).

@@ -110,6 +110,9 @@ struct LineConnection {
   int64_t unsentBytes = 0;      // handed to the control and not yet written
   int64_t lateAnswerDueMs = 0;  // a failed login waits for its answer until then; 0: none
   bool answeringLate = false;   // the waited answer is being given
+  // A trusted proxy's connection waits for the header naming its caller.
+  bool awaitingProxyHeader = false;
+  std::string proxyHeader;  // its bytes so far
 };
 
 // One member account (the current account buffer); record 1 of its file.

@@ -59,6 +59,11 @@ void AnswerLate(Server& server, int16_t line) {
 bool TendLogin(Server& server, int16_t line, int64_t nowMs) {
   LineConnection& connection = server.ConnectionAt(line);
   if (connection.loginDeadlineMs == 0 && connection.lateAnswerDueMs == 0) return false;
+  if (connection.awaitingProxyHeader) {
+    if (!server.Connected(line)) connection.awaitingProxyHeader = false;
+    if (connection.awaitingProxyHeader && nowMs >= connection.loginDeadlineMs) server.RefuseProxyHeader(line);
+    return connection.awaitingProxyHeader;
+  }
   if (server.LineAt(line).status != kLoggingIn || !server.Connected(line)) {
     connection.loginDeadlineMs = connection.lateAnswerDueMs = 0;
     return false;

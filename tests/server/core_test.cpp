@@ -8,6 +8,7 @@
 #include "server/core/abuse_watch.h"
 #include "server/core/dates.h"
 #include "server/core/field_codec.h"
+#include "server/core/proxy_header.h"
 #include "server/core/record_layouts.h"
 #include "server/core/text_fields.h"
 #include "support/station_test.h"
@@ -152,6 +153,25 @@ TEST(AbuseWatch, SlowsAccountsAndBlocksAddressesWithinTheirWindows) {
   for (int64_t t = 0; t < 10; ++t) EXPECT_EQ(watch.Screen(limits, "10.0.2.1", 0, t), Refusal::kNone);
   EXPECT_EQ(watch.Screen(limits, "10.0.2.1", 0, 9'999), Refusal::kTooManyConnections);
   EXPECT_EQ(watch.Screen(limits, "127.0.0.1", 31, 0), Refusal::kNone);
+}
+
+TEST(ProxyHeader, NamesTheCallerOrIsRefusedAsSoonAsItCannotBeOne) {
+  using enum ProxyHeaderKind;
+  const std::tuple<std::string, ProxyHeaderKind, std::string, std::size_t> rows[] = {
+      {"PROX", kIncomplete, "", 0},
+      {"PROXY TCP4 10.0.0.9 10.0.0.1 5000 23\r\nhi", kCaller, "10.0.0.9", 38},
+      {"PROXY UNKNOWN\r\n", kUnknown, "", 15},
+      {"GET / HTTP/1.1\r\n", kMalformed, "", 0},
+      {"PROXY TCP4 ::1 10.0.0.1 5000 23\r\n", kMalformed, "", 0},
+      {"PROXY TCP4 10.0.0.9 10.0.0.1 65536 23\r\n", kMalformed, "", 0},
+      {"PROXY TCP4 10.0.0.9  10.0.0.1 5000 23\r\n", kMalformed, "", 0},
+      {"PROXY " + std::string(101, '1'), kMalformed, "", 0},
+  };
+  for (const auto& [bytes, kind, caller, length] : rows) {
+    const ProxyHeader header = ReadProxyHeader(bytes);
+    EXPECT_EQ(std::tuple(header.kind, header.callerAddress, header.kind == kMalformed ? 0 : header.length),
+              std::tuple(kind, caller, length)) << bytes;
+  }
 }
 
 }  // namespace
