@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev faketime expect telnet
-  busybox putty-tools netcat-openbsd socat)
+  busybox putty-tools netcat-openbsd socat python3)
 
 missing=()
 for p in "${packages[@]}"; do
