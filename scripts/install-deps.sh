@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tellarium needs (the telnet clients the
-# tryout drives among it), from Debian's packages, when any of it is missing.
+# tryout drives among it; Boost, the terminal and its bundler for the browser
+# gateway, and the browser its test drives), from Debian's packages, when any of it is missing.
 set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev faketime expect telnet
-  busybox putty-tools netcat-openbsd socat python3)
+  busybox putty-tools netcat-openbsd socat python3 libboost-dev node-xterm esbuild
+  chromium python3-websockets)
 
 missing=()
 for p in "${packages[@]}"; do
