@@ -51,13 +51,13 @@ async def read_text(reader):
     return (await reader.read(65536)).decode('latin-1')
 
 
-async def arrivals(receive, arrived):  # sets each line's future as the line arrives
+async def arrivals(receive, lines, receiver):  # sets each line's future for this receiver as the line arrives
     text = ''
     while chunk := await receive():
         text += chunk
         end = 0
         for m in SENT.finditer(text):
-            arrived[int(m[1])].set_result(time.perf_counter())
+            lines[int(m[1])][receiver].set_result(time.perf_counter())
             end = m.end()
         text = text[end:]
 
@@ -69,8 +69,8 @@ async def measure(station, web):
     loop = asyncio.get_running_loop()
     lines = [(loop.create_future(), loop.create_future()) for _ in range(WARM_UP + LINES)]
     readers = [
-        asyncio.create_task(arrivals(lambda: read_text(telnet_in), {i: f[0] for i, f in enumerate(lines)})),
-        asyncio.create_task(arrivals(browser.recv, {i: f[1] for i, f in enumerate(lines)})),
+        asyncio.create_task(arrivals(lambda: read_text(telnet_in), lines, 0)),
+        asyncio.create_task(arrivals(browser.recv, lines, 1)),
         asyncio.create_task(sender_in.read(1 << 30)),  # its own lines come back to it too: drained
     ]
     telnet_us, browser_us = [], []

@@ -99,7 +99,7 @@ async def browse(tmp, station, cdp):
         sysop.say(b'/S#')  # the address list; the station's system log says the same
         sysop.wait(rb'\r\n#' + line + rb'\(C1\]:\?\) #N/A@127\.0\.0\.1 \(Telnet\)\r\n')
         tcp = {(r.split()[1], r.split()[2][:8]) for r in Path('/proc/net/tcp').read_text().splitlines()[1:]}
-        assert (f'0100007F:{station:04X}', '0200007F') in tcp, 'the header came from elsewhere than proxy_from'
+        assert (f'0100007F:{station:04X}', '0200007F') in tcp, 'the gateway did not call from 127.0.0.2'  # in LE hex
         log = Path(tmp, 'qvtalk.log').read_text(encoding='latin-1')
         assert f'Logged on from 127.0.0.1 on line #{line.decode()}.' in log and '127.0.0.2' not in log, log
         await page.type('/S\r'), await page.see(f'#{line.decode()}(C1]:?) #N/A:0')  # its row in the online list
@@ -126,4 +126,6 @@ with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as tmp:
     finally:
         for p in reversed(running):
             p.terminate()
-            p.wait()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                p.wait(10)
+            p.kill()
