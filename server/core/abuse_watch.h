@@ -32,8 +32,6 @@ class AbuseWatch {
   // A failed login for `account` from `address`.
   FailedLogin NoteFailedLogin(const Limits& limits, const std::string& address, const std::string& account,
                               int64_t nowMs);
-  // Addresses and accounts remembered now; old ones are let go.
-  std::size_t Remembered() const { return addresses_.size() + accounts_.size(); }
 
  private:
   struct AddressRecord {
