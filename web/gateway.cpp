@@ -135,7 +135,9 @@ void HttpSession::OnResponded(const error_code& error) {
 }  // namespace
 
 void Report(std::string_view who, std::string_view what, const error_code& error) {
+  // A browser's tab closed or its network gone is how calls usually end.
   const bool ordinary_end = !error || error == asio::error::eof || error == asio::error::operation_aborted ||
+                            error == asio::error::connection_reset || error == asio::error::not_connected ||
                             error == http::error::end_of_stream || error == websocket::error::closed;
   if (!ordinary_end) Log(who, std::string(what) + ": " + error.message());
 }

@@ -76,6 +76,14 @@ class Page:  # the one tab of the browser, over the DevTools protocol
             await self.call('Input.dispatchKeyEvent', key=key, windowsVirtualKeyCode=code, **down)
             await self.call('Input.dispatchKeyEvent', type='keyUp', key=key, windowsVirtualKeyCode=code)
 
+    async def type_on_phone(self, word, erased):  # a word composed and committed; Backspaces edit xterm's field
+        for end in range(1, len(word) + 1):
+            await self.call('Input.imeSetComposition', text=word[:end], selectionStart=end, selectionEnd=end)
+        await self.call('Input.insertText', text=word), await self.see(word)  # echoed
+        for _ in range(erased):
+            await self.call('Input.dispatchKeyEvent', type='rawKeyDown', key='Unidentified', windowsVirtualKeyCode=229,
+                            commands=['deleteBackward'])
+
 
 async def browse(tmp, station, cdp):
     sysop = Caller(station, '127.0.0.3')
@@ -91,7 +99,7 @@ async def browse(tmp, station, cdp):
         await page.eval("document.querySelector('.xterm-helper-textarea').focus()")
         await page.see('Press <ENTER> To Login.'), await page.type('\r'), await page.see('-->'), await page.type('\r')
         line = sysop.wait(rb'Login\r\n #(\d)\(C1\]:\?\) ')[1]
-        await page.type('helo\blo there\r')
+        await page.type('helo\blo '), await page.type_on_phone('there!', 1), await page.type('\r')
         sysop.wait(rb'\r\n#' + line + rb'\(C1\]:\?\) hello there\r\n')
         sysop.say(b'hi from telnet'), await page.see(') hi from telnet')
         await page.type('/?\r')
@@ -107,6 +115,8 @@ async def browse(tmp, station, cdp):
         await page.until(f"{STATUS}.includes('The station closed the call')")
         Path(SHOT).write_bytes(base64.b64decode((await page.call('Page.captureScreenshot'))['data']))
         print('screenshot:', SHOT)
+        await page.call('Emulation.setDeviceMetricsOverride', width=390, height=844, deviceScaleFactor=3, mobile=True)
+        await page.until("document.querySelector('.xterm-screen').getBoundingClientRect().right <= 390")  # fits a phone
 
 
 with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as tmp:

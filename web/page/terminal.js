@@ -2,12 +2,16 @@
 // a WebSocket to the gateway, each key sent as it is typed.
 'use strict';
 
+// A phone shows all 80 columns in a smaller font; a wide window gets the largest.
+const kLargestFont = 16;
+const kSmallestFont = 5;
+
 const terminal = new XTerm.Terminal({
   cols: 80,
   rows: 25,
   rendererType: 'dom',  // rows as text in the page
   fontFamily: '"DejaVu Sans Mono", monospace',
-  fontSize: 16,
+  fontSize: kLargestFont,
   // The colours of the PC screens the station's were drawn for.
   theme: {
     background: '#000000', foreground: '#aaaaaa', cursor: '#aaaaaa',
@@ -17,7 +21,20 @@ const terminal = new XTerm.Terminal({
     brightBlue: '#5555ff', brightMagenta: '#ff55ff', brightCyan: '#55ffff', brightWhite: '#ffffff',
   },
 });
-terminal.open(document.getElementById('terminal'));
+const frame = document.getElementById('terminal');
+terminal.open(frame);
+const screen = frame.querySelector('.xterm-screen');
+
+function fitToWindow() {
+  const room = document.documentElement.clientWidth - 2 * frame.offsetLeft;
+  const framing = frame.offsetWidth - screen.offsetWidth;
+  const size = terminal.getOption('fontSize');
+  const fitting = Math.floor(size * (room - framing) / screen.offsetWidth);
+  const wanted = Math.max(kSmallestFont, Math.min(kLargestFont, fitting));
+  if (wanted !== size) terminal.setOption('fontSize', wanted);
+}
+fitToWindow();
+window.addEventListener('resize', fitToWindow);
 
 const statusLine = document.getElementById('status');
 let call = null;  // the call in progress: its WebSocket, and whether the caller is leaving
@@ -53,9 +70,21 @@ function disconnect() {
   call.socket.close();
 }
 
-terminal.on('data', (keys) => {
+function send(keys) {
   if (call && call.socket.readyState === WebSocket.OPEN) call.socket.send(keys);
+}
+
+terminal.on('data', send);
+
+// A phone's keyboard sends Backspace as an edit of the terminal's hidden text
+// field, not as a key: it reaches the station as the Backspace key's DEL, and
+// the field is emptied so the edit is not taken for typed text.
+terminal.textarea.addEventListener('input', (edit) => {
+  if (edit.inputType !== 'deleteContentBackward' || edit.isComposing) return;
+  terminal.textarea.value = '';
+  send('\x7f');
 });
+
 document.getElementById('connect').onclick = connect;
 document.getElementById('disconnect').onclick = disconnect;
 connect();
