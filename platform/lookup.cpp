@@ -5,7 +5,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -60,21 +59,20 @@ struct Request {
 // lookup is refused rather than queued without end.
 constexpr std::size_t kMaxWaitingLookups = 64;
 
-// Shared between the loop's thread and the one worker thread, which lives as
-// long as the process.
+// Shared between the loop's thread and the worker thread. The worker runs only
+// while lookups wait: a station with a second thread pays for it in every
+// system call on a descriptor, which the kernel then has to count references to.
 struct Worker {
   std::mutex mutex;
-  std::condition_variable wake_worker;
   std::deque<Request> waiting;
   std::vector<Completion> done;
   int wake_fd = -1;
-  bool started = false;
+  bool running = false;
 };
 
 void RunWorker(Worker& worker) {
   std::unique_lock lock(worker.mutex);
-  for (;;) {
-    worker.wake_worker.wait(lock, [&] { return !worker.waiting.empty(); });
+  while (!worker.waiting.empty()) {
     Request request = std::move(worker.waiting.front());
     worker.waiting.pop_front();
     lock.unlock();
@@ -84,6 +82,7 @@ void RunWorker(Worker& worker) {
     uint64_t one = 1;
     [[maybe_unused]] ssize_t written = ::write(worker.wake_fd, &one, sizeof one);
   }
+  worker.running = false;
 }
 
 struct Pending {
@@ -122,21 +121,26 @@ void DeliverCompletions() {
   }
 }
 
-// The wake source and the worker thread, made at the first lookup.
-bool EnsureWorker() {
+// The wake source, made at the first lookup.
+bool EnsureWakeSource() {
   Worker& worker = *Lookups().worker;
-  if (worker.started) return true;
-  if (worker.wake_fd < 0) {
-    worker.wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (worker.wake_fd < 0) return false;
-    detail::AddReadableSource(worker.wake_fd, DeliverCompletions);
-  }
+  if (worker.wake_fd >= 0) return true;
+  worker.wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (worker.wake_fd < 0) return false;
+  detail::AddReadableSource(worker.wake_fd, DeliverCompletions);
+  return true;
+}
+
+// Starts the worker unless it runs; called with its mutex held, so that it
+// cannot be just ending with the lookup left waiting.
+bool EnsureWorkerRuns(Worker& worker) {
+  if (worker.running) return true;
   try {
     std::thread([&worker] { RunWorker(worker); }).detach();
   } catch (const std::system_error&) {
     return false;
   }
-  worker.started = true;
+  worker.running = true;
   return true;
 }
 
@@ -146,15 +150,18 @@ void SetResolver(Resolver resolver) { Lookups().resolver = std::move(resolver); 
 
 uint32_t StartLookup(const std::string& name, TargetId target, uint32_t message) {
   LookupState& state = Lookups();
-  if (!EnsureWorker()) return 0;
+  if (!EnsureWakeSource()) return 0;
   Worker& worker = *state.worker;
   const uint32_t handle = state.next_handle;
   {
     std::lock_guard lock(worker.mutex);
     if (worker.waiting.size() >= kMaxWaitingLookups) return 0;
     worker.waiting.push_back({handle, name, state.resolver ? state.resolver : Resolver(SystemResolve)});
+    if (!EnsureWorkerRuns(worker)) {
+      worker.waiting.pop_back();
+      return 0;
+    }
   }
-  worker.wake_worker.notify_one();
   state.next_handle = handle + 1 == 0 ? 1 : handle + 1;
   state.pending[handle] = {target, message};
   return handle;

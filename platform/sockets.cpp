@@ -56,6 +56,8 @@ uint32_t EventsFor(const SocketWatch& w) {
 // Follows every change to what a watch is armed for.
 void Rearm(int fd, SocketWatch& w) { detail::SetInterest(fd, w.registered, EventsFor(w)); }
 
+constexpr uint32_t kInputEvents = EPOLLIN | EPOLLPRI | EPOLLRDHUP;
+
 void CompleteConnect(int fd, SocketWatch& w) {
   int error = 0;
   socklen_t length = sizeof error;
@@ -65,28 +67,30 @@ void CompleteConnect(int fd, SocketWatch& w) {
   if (w.mask & kConnect) Notify(fd, w, kConnect, error);
 }
 
-// Input is ready: one notice, then none until the next SocketRecv.
-void SignalInput(int fd, SocketWatch& w, uint32_t events) {
+// Input is ready: one notice, then none until the next SocketRecv. True when
+// the notice is of data, which its owner reads before long.
+bool SignalInput(int fd, SocketWatch& w, uint32_t events) {
   if ((events & EPOLLPRI) && (w.mask & kOob)) {
     w.input_armed = false;
     Notify(fd, w, kOob, 0);
-    return;
+    return true;
   }
   // Readable without a hang-up or an error means data; otherwise a look tells
   // data in front of the end from the end itself.
   const bool plainInput = (events & EPOLLIN) && !(events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR));
   char probe;
   const ssize_t peeked = plainInput ? 1 : ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
   w.input_armed = false;
   if (peeked > 0) {
     if (w.mask & kRead) Notify(fd, w, kRead, 0);
-    return;
+    return true;
   }
   w.close_sent = true;  // the end of the stream (or a reset) is final
   // Peeking took the socket's error; keep it for the read that follows.
   w.reset_error = peeked < 0 ? errno : 0;
   if (w.mask & kClose) Notify(fd, w, kClose, w.reset_error);
+  return false;
 }
 
 }  // namespace
@@ -96,22 +100,29 @@ namespace detail {
 void HandleSocketReadiness(int fd, uint32_t events) {
   SocketWatch* w = FindWatch(fd);
   if (w == nullptr) return;
+  bool toBeRead = false;  // a notice of input or of a caller waiting
   if (w->connecting) {
     if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) CompleteConnect(fd, *w);
   } else {
     if (w->accept_armed && (w->mask & kAccept) && (events & EPOLLIN)) {
       w->accept_armed = false;
       Notify(fd, *w, kAccept, 0);
+      toBeRead = true;
     }
     if (WantsInput(*w) && (events & (EPOLLIN | EPOLLPRI | EPOLLRDHUP | EPOLLHUP | EPOLLERR))) {
-      SignalInput(fd, *w, events);
+      toBeRead |= SignalInput(fd, *w, events);
     }
     if (w->write_armed && (w->mask & kWrite) && (events & EPOLLOUT)) {
       w->write_armed = false;
       Notify(fd, *w, kWrite, 0);
     }
   }
-  Rearm(fd, *w);
+  // What is noticed is nearly always read, which arms the socket again, before
+  // the next wait: the wait keeps its input events meanwhile, so that the two
+  // changes do not cost two system calls. A wait that finds the socket still
+  // unread reports it once more, and nothing being armed, it leaves the wait.
+  const uint32_t kept = toBeRead ? w->registered & kInputEvents : 0;
+  detail::SetInterest(fd, w->registered, EventsFor(*w) | kept);
 }
 
 }  // namespace detail
