@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +53,19 @@ TEST_F(LookupTest, WaitingLookupsAreBounded) {
   release = true;
   PumpUntil([&] { return r_.received.size() == started; }, 2000);
   EXPECT_EQ(r_.received.size(), started);
+}
+
+// A station at rest has one thread: the worker ends when nothing waits, and
+// starts again for the next lookup.
+TEST_F(LookupTest, TheWorkerRunsOnlyWhileLookupsWait) {
+  SetResolver([](const std::string&) { return LookupOutcome{LookupError::kNone, 1}; });
+  const auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+  for (size_t round = 1; round <= 2; ++round) {
+    StartLookup("again", r_.target_id(), kResolved);
+    PumpUntil([&] { return r_.received.size() == round && threads() == 1; }, 2000);
+    EXPECT_EQ(r_.received.size(), round);
+    EXPECT_EQ(threads(), 1);
+  }
 }
 
 }  // namespace
