@@ -93,6 +93,16 @@ bool SignalInput(int fd, SocketWatch& w, uint32_t events) {
   return false;
 }
 
+// One piece goes by send, which spares the kernel reading a message header
+// and its piece list: most sends are one line to one caller.
+ssize_t WritePieces(int fd, const iovec* pieces, size_t count, int flags) {
+  if (count == 1) return ::send(fd, pieces[0].iov_base, pieces[0].iov_len, flags);
+  msghdr message{};
+  message.msg_iov = const_cast<iovec*>(pieces);
+  message.msg_iovlen = count;
+  return ::sendmsg(fd, &message, flags);
+}
+
 }  // namespace
 
 namespace detail {
@@ -167,14 +177,8 @@ ssize_t SocketSend(int fd, const void* data, size_t length, int flags) {
   return SocketSendPieces(fd, &piece, 1, flags);
 }
 
-// One piece goes by send, which spares the kernel reading a message header
-// and its piece list: most sends are one line to one caller.
 ssize_t SocketSendPieces(int fd, const iovec* pieces, size_t count, int flags) {
-  flags |= MSG_DONTWAIT | MSG_NOSIGNAL;
-  msghdr message{};
-  message.msg_iov = const_cast<iovec*>(pieces);
-  message.msg_iovlen = count;
-  ssize_t result = count == 1 ? ::send(fd, pieces[0].iov_base, pieces[0].iov_len, flags) : ::sendmsg(fd, &message, flags);
+  ssize_t result = WritePieces(fd, pieces, count, flags | MSG_DONTWAIT | MSG_NOSIGNAL);
   int saved = errno;
   if (result < 0 && (saved == EAGAIN || saved == EWOULDBLOCK)) {
     if (SocketWatch* w = FindWatch(fd)) {
