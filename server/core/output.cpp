@@ -77,10 +77,12 @@ void ReleaseHeld(Server& server, int16_t l) {
       const Marked onItsWay(releasing);
       platform::Pump();
     }
-    if (!server.Connected(l)) return;
     sent += messages.size();
-    if (line.status == kChatUser) server.Transmit(l, server.caret(std::move(messages)));
-    if (line.status == kDDialLink) server.Transmit(l, std::move(messages));
+    // A line whose caller left while events ran keeps what is still held.
+    const bool connected = line.status == kChatUser    ? server.Transmit(l, server.caret(std::move(messages)))
+                           : line.status == kDDialLink ? server.Transmit(l, std::move(messages))
+                                                       : server.Connected(l);
+    if (!connected) return;
   }
 }
 

@@ -285,13 +285,15 @@ void Server::SendDirect(int16_t l, const std::string& text) { Transmit(l, text);
 
 // Each send is tagged with its size, so that its completion notice tells how
 // much has left. A send the control cannot take stays counted: its bytes are lost.
-void Server::Transmit(int16_t l, std::string data) {
-  if (data.empty() || !Connected(l)) return;
+bool Server::Transmit(int16_t l, std::string data) {
+  if (!Connected(l)) return false;
+  if (data.empty()) return true;
   LineConnection& connection = ConnectionAt(l);
   const auto size = static_cast<int32_t>(data.size());
   connection.unsentBytes += size;
   PortControl(l).Send(std::move(data), size);
   if (connection.unsentBytes > int64_t{limits.outputBoundKib} * kKib && Connected(l)) CutOffReader(l);
+  return true;
 }
 
 void Server::MarkLoggingIn(int16_t line) {

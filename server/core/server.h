@@ -121,8 +121,9 @@ class Server : public ServerTables {
   bool Closing(int16_t line);
   void SendDirect(int16_t l, const std::string& text);  // as it is, when connected
   // Every byte for a line leaves here: a peer that lets more than
-  // output_bound_kib pile up unsent is cut off.
-  void Transmit(int16_t l, std::string data);
+  // output_bound_kib pile up unsent is cut off. False when the line is not
+  // connected, and nothing was sent.
+  bool Transmit(int16_t l, std::string data);
   void MarkLoggingIn(int16_t line);
   void AnnounceNewCaller(int16_t line);
   void OnListenerAccept(int32_t nNewSession);
