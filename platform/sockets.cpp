@@ -38,6 +38,9 @@ void DropNotices(int fd, const SocketWatch& watch) {
   });
 }
 
+// What a socket armed for input waits for.
+constexpr uint32_t kInputEvents = EPOLLIN | EPOLLPRI | EPOLLRDHUP;
+
 bool WantsInput(const SocketWatch& w) {
   return w.input_armed && !w.close_sent && (w.mask & (kRead | kOob | kClose));
 }
@@ -47,7 +50,7 @@ bool WantsInput(const SocketWatch& w) {
 // round.
 uint32_t EventsFor(const SocketWatch& w) {
   uint32_t events = 0;
-  if (WantsInput(w)) events |= EPOLLIN | EPOLLPRI | EPOLLRDHUP;
+  if (WantsInput(w)) events |= kInputEvents;
   if (w.accept_armed && (w.mask & kAccept)) events |= EPOLLIN;
   if (w.connecting || (w.write_armed && (w.mask & kWrite))) events |= EPOLLOUT;
   return events;
@@ -55,8 +58,6 @@ uint32_t EventsFor(const SocketWatch& w) {
 
 // Follows every change to what a watch is armed for.
 void Rearm(int fd, SocketWatch& w) { detail::SetInterest(fd, w.registered, EventsFor(w)); }
-
-constexpr uint32_t kInputEvents = EPOLLIN | EPOLLPRI | EPOLLRDHUP;
 
 void CompleteConnect(int fd, SocketWatch& w) {
   int error = 0;
@@ -119,7 +120,7 @@ void HandleSocketReadiness(int fd, uint32_t events) {
       Notify(fd, *w, kAccept, 0);
       toBeRead = true;
     }
-    if (WantsInput(*w) && (events & (EPOLLIN | EPOLLPRI | EPOLLRDHUP | EPOLLHUP | EPOLLERR))) {
+    if (WantsInput(*w) && (events & (kInputEvents | EPOLLHUP | EPOLLERR))) {
       toBeRead |= SignalInput(fd, *w, events);
     }
     if (w->write_armed && (w->mask & kWrite) && (events & EPOLLOUT)) {
