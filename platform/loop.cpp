@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -123,18 +124,23 @@ void PollOnce(int timeout_ms) {
   for (int i = 0; i < count; ++i) Deliver(ready[i].data.fd, ready[i].events);
 }
 
-bool NestedPollDue() { return std::chrono::steady_clock::now() - State().last_poll >= kNestedPollGap; }
+bool NestedPollDue(const LoopState& state) { return std::chrono::steady_clock::now() - state.last_poll >= kNestedPollGap; }
 
-// Queues one message per due timer, the earliest due first.
+// Queues one message per due timer, the earliest due first. Every pump asks,
+// so the timers are looked through only once the earliest of them is due.
 void PostDueTimers() {
   LoopState& state = State();
   const int64_t now = Now();
+  if (now < state.earliest_due_ms) return;
+  state.earliest_due_ms = std::numeric_limits<int64_t>::max();
   std::vector<std::pair<int64_t, std::pair<TargetId, uint32_t>>> due;
   for (auto& [key, timer] : state.timers) {
-    if (timer.pending || now < timer.due_ms) continue;
-    due.push_back({timer.due_ms, key});
-    timer.pending = true;
-    timer.due_ms = now + timer.interval_ms;
+    if (!timer.pending && now >= timer.due_ms) {
+      due.push_back({timer.due_ms, key});
+      timer.pending = true;
+      timer.due_ms = now + timer.interval_ms;
+    }
+    if (!timer.pending) state.earliest_due_ms = std::min(state.earliest_due_ms, timer.due_ms);
   }
   std::sort(due.begin(), due.end());
   for (const auto& [when, key] : due) Enqueue(key.first, kTimerMessage, key.second, 0);
@@ -145,6 +151,7 @@ bool AcceptTimerMessage(const QueuedMessage& message) {
   auto timer = State().timers.find({message.target, static_cast<uint32_t>(message.wparam)});
   if (timer == State().timers.end()) return false;
   timer->second.pending = false;
+  State().earliest_due_ms = std::min(State().earliest_due_ms, timer->second.due_ms);
   return true;
 }
 
@@ -157,11 +164,13 @@ void Dispatch(const QueuedMessage& message) {
 
 // Takes the oldest queued message older than `limit` that the filter admits.
 bool TakeNext(uint64_t limit, const MessageFilter& filter, QueuedMessage& out) {
-  auto& queue = State().queue;
+  LoopState& state = State();
+  auto& queue = state.queue;
+  const bool nested = state.pump_depth > 1;
   for (auto it = queue.begin(); it != queue.end(); ++it) {
     if (it->sequence >= limit) return false;
     if (filter && !filter(it->message)) continue;
-    if (it->loop_only && State().pump_depth > 1) continue;
+    if (it->loop_only && nested) continue;
     out = *it;
     if (it == queue.begin()) {
       queue.pop_front();
@@ -186,9 +195,15 @@ void ForgetSocketsOf(TargetId target) {
   }
 }
 
-struct DepthGuard {
-  DepthGuard() { ++State().pump_depth; }
-  ~DepthGuard() { --State().pump_depth; }
+class DepthGuard {
+ public:
+  explicit DepthGuard(LoopState& state) : state_(state) { ++state_.pump_depth; }
+  ~DepthGuard() { --state_.pump_depth; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+ private:
+  LoopState& state_;
 };
 
 // Due timers, then the messages that were queued when it started.
@@ -229,6 +244,7 @@ void SetTimer(TargetId target, uint32_t timer_id, uint32_t interval_ms) {
   auto& timer = State().timers[{target, timer_id}];
   timer.interval_ms = interval_ms;
   timer.due_ms = Now() + interval_ms;
+  if (!timer.pending) State().earliest_due_ms = std::min(State().earliest_due_ms, timer.due_ms);
 }
 
 void KillTimer(TargetId target, uint32_t timer_id) { State().timers.erase({target, timer_id}); }
@@ -241,8 +257,8 @@ bool Pump(const MessageFilter& filter) {
   LoopState& state = State();
   assert(state.no_pump_scopes == 0 && "a pump started inside a NoPumpScope");
   if (state.pump_depth >= kMaxPumpDepth) return false;
-  const DepthGuard depth;
-  if (state.pump_depth == 1 || NestedPollDue()) PollOnce(0);
+  const DepthGuard depth(state);
+  if (state.pump_depth == 1 || NestedPollDue(state)) PollOnce(0);
   RunQueued(filter);
   return true;
 }
@@ -269,10 +285,10 @@ int Run() {
       int64_t wait = NextTimerDelayMs();
       if (wait < 0 || wait > kLongestWaitMs) wait = kLongestWaitMs;
       PollOnce(static_cast<int>(wait));
-    } else if (NestedPollDue()) {
+    } else if (NestedPollDue(state)) {
       PollOnce(0);
     }
-    const DepthGuard depth;
+    const DepthGuard depth(state);
     RunQueued({});
   }
   return state.quit_status;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <unordered_map>
 
@@ -51,6 +52,9 @@ struct LoopState {
   std::deque<QueuedMessage> queue;
   uint64_t next_sequence = 1;
   std::map<std::pair<TargetId, uint32_t>, Timer> timers;
+  // No timer that waits is due before this (one may be later: a killed timer
+  // leaves it early).
+  int64_t earliest_due_ms = std::numeric_limits<int64_t>::max();
   std::map<int, SocketWatch> sockets;
   std::map<int, ReadableHandler> sources;
   int pump_depth = 0;

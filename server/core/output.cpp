@@ -134,7 +134,9 @@ void Server::send(int16_t l, int16_t cmode, std::string dat) {
 // follows at once.
 void Server::BOut() {
   const ErrorTrap trap = Trap("BOut");
-  for (int16_t l = 0; l <= ReleasedLines(); ++l) trap([&] { ReleaseHeld(*this, l); });
+  for (int16_t l = 0; l <= ReleasedLines(); ++l) {
+    if (Releasable(*this, l)) trap([&] { ReleaseHeld(*this, l); });
+  }
   if (HoldsReleasableOutput()) KeepReleasing();
 }
 

@@ -40,6 +40,15 @@ TEST_F(LoopTest, TimersFireInOrderOfDueTimeAndNeverQueueTwice) {
   EXPECT_EQ(r.Params(), (Params{2, 3, 1}));
 }
 
+TEST_F(LoopTest, ATimerStillFiresWhenTheOneBeforeItIsKilled) {
+  Recorder r;
+  r.on_message = [&](const Received& m) { KillTimer(r.target_id(), static_cast<uint32_t>(m.wparam)); };
+  SetTimer(r.target_id(), 1, 10);
+  SetTimer(r.target_id(), 2, 30);
+  for (int step = 0; step < 3; ++step) Tick(10);
+  EXPECT_EQ(r.Params(), (Params{1, 2}));
+}
+
 TEST_F(LoopTest, PumpRunsWhatWasQueuedWhenItStartedAlsoWhenNested) {
   Recorder r;
   Params nested;
