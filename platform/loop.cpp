@@ -124,7 +124,9 @@ void PollOnce(int timeout_ms) {
   for (int i = 0; i < count; ++i) Deliver(ready[i].data.fd, ready[i].events);
 }
 
-bool NestedPollDue(const LoopState& state) { return std::chrono::steady_clock::now() - state.last_poll >= kNestedPollGap; }
+bool NestedPollDue(const LoopState& state) {
+  return std::chrono::steady_clock::now() - state.last_poll >= kNestedPollGap;
+}
 
 // Queues one message per due timer, the earliest due first. Every pump asks,
 // so the timers are looked through only once the earliest of them is due.

@@ -52,8 +52,8 @@ struct LoopState {
   std::deque<QueuedMessage> queue;
   uint64_t next_sequence = 1;
   std::map<std::pair<TargetId, uint32_t>, Timer> timers;
-  // No timer that waits is due before this (one may be later: a killed timer
-  // leaves it early).
+  // No waiting timer is due before this; a killed timer may leave it earlier
+  // than need be, which costs one look through them.
   int64_t earliest_due_ms = std::numeric_limits<int64_t>::max();
   std::map<int, SocketWatch> sockets;
   std::map<int, ReadableHandler> sources;
